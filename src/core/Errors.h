@@ -1,0 +1,53 @@
+// Exception classes of the agent and its components. Failures are told apart by class;
+// every class is a direct child of Exception and carries only its message.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace pw {
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& Message() const noexcept { return message_; }
+
+private:
+    std::string message_;
+};
+
+#define PW_DECLARE_EXCEPTION(Name)                                                                 \
+    class Name : public Exception {                                                                \
+    public:                                                                                        \
+        using Exception::Exception;                                                                \
+    }
+
+// A socket-level failure: a Windows Sockets code, a missing property, no connection.
+PW_DECLARE_EXCEPTION(ESocketError);
+// The server answered negatively; the message is its reply line.
+PW_DECLARE_EXCEPTION(EServerError);
+// The Windows Sockets library or one of its functions is missing.
+PW_DECLARE_EXCEPTION(EWinsockDLLError);
+// An error reported by the dial-up (RAS) library.
+PW_DECLARE_EXCEPTION(ERASError);
+// A text that should hold a number does not.
+PW_DECLARE_EXCEPTION(EConvertError);
+// A file or decoder input/output failure ("Invalid Character" from the Base64 decoder).
+PW_DECLARE_EXCEPTION(EInOutError);
+
+#undef PW_DECLARE_EXCEPTION
+
+// A waiting operation was cancelled; the message is always "Operation has been canceled".
+class ECanceledError : public Exception {
+public:
+    ECanceledError();
+};
+
+// A waiting operation ran out of time; the message is always "Operation timed out".
+class ETimedOutError : public Exception {
+public:
+    ETimedOutError();
+};
+
+} // namespace pw
