@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace pw {
 
@@ -14,6 +16,44 @@ public:
     TObject(const TObject&) = delete;
     TObject& operator=(const TObject&) = delete;
     virtual ~TObject() = default;
+};
+
+enum class TOperation { opInsert, opRemove };
+
+// A component has an owner that frees it, may own components itself, and can ask to be told
+// when another component goes away (so that it never keeps a dangling reference).
+class TComponent : public TObject {
+public:
+    explicit TComponent(TComponent* owner = nullptr) : owner_(owner) {}
+    ~TComponent() override;
+
+    TComponent* Owner() const { return owner_; }
+
+    // Design state: set on components that stand in a form being designed rather than run.
+    bool Designing() const { return designing_; }
+    void SetDesigning(bool value) { designing_ = value; }
+
+    // Creates a component owned by this one; it lives until this one is destroyed.
+    template <typename T, typename... Args> T& CreateOwned(Args&&... args) {
+        auto component = std::make_unique<T>(this, std::forward<Args>(args)...);
+        T& result = *component;
+        owned_.push_back(std::move(component));
+        return result;
+    }
+    const std::vector<std::unique_ptr<TComponent>>& Components() const { return owned_; }
+
+    // Asks to have Notification(other, opRemove) called when other is destroyed.
+    void FreeNotification(TComponent* other);
+    void RemoveFreeNotification(TComponent* other);
+
+protected:
+    virtual void Notification(TComponent& component, TOperation operation);
+
+private:
+    TComponent* owner_;
+    bool designing_ = false;
+    std::vector<std::unique_ptr<TComponent>> owned_;
+    std::vector<TComponent*> notified_; // components to tell when this one goes away
 };
 
 class TMemoryStream;

@@ -1,0 +1,29 @@
+// The message pump and the one wait helper that every nested wait of the program uses: it
+// processes pending messages, re-tests its condition, and sleeps in the message wait between
+// rounds instead of spinning.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+namespace pw {
+
+// Dispatches every message waiting in this thread's queue and returns. A WM_QUIT taken from
+// the queue marks the application as terminated instead of being dispatched.
+void ProcessMessages();
+
+// True once a WM_QUIT has been taken from the queue by ProcessMessages or the main loop.
+bool ApplicationTerminated();
+
+// Pumps and tests until done() is true. Between rounds it blocks until a message arrives or
+// maxSleepMs passes, so that flags set by other threads are also seen.
+void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs = 50);
+
+// Pumps for about the given time (a wait that keeps the program alive).
+void WaitMilliseconds(DWORD ms);
+
+// The program's main message loop; returns the WM_QUIT exit code.
+int RunMessageLoop();
+
+} // namespace pw
