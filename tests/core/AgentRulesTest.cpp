@@ -1,0 +1,86 @@
+// The agent's text rules: schedule decisions, the flag file, report lines, client commands.
+#include "core/AgentRules.h"
+
+#include <gtest/gtest.h>
+
+namespace pw {
+namespace {
+
+ScheduleTable Table(std::initializer_list<const char*> entries) {
+    ScheduleTable table;
+    size_t i = 0;
+    for (const char* e : entries)
+        table[i++] = e;
+    return table;
+}
+
+TEST(ScheduleDue, OneDigitAndTwoDigitHoursBothMatch) {
+    auto table = Table({"7:05", "07:05"});
+    EXPECT_TRUE(ScheduleDue(table, FormatHourMinute(7, 5, ":")));
+    EXPECT_FALSE(ScheduleDue(table, FormatHourMinute(7, 6, ":")));
+}
+
+TEST(ScheduleDue, EntriesAreTrimmedAndStoredBackUpToTheMatch) {
+    auto table = Table({"  08:30", " 12:00 ", " 13:00"});
+    EXPECT_TRUE(ScheduleDue(table, "12:00"));
+    EXPECT_EQ(table[0], "08:30");
+    EXPECT_EQ(table[1], "12:00");
+    EXPECT_EQ(table[2], " 13:00"); // the scan stopped at the match
+}
+
+TEST(ScheduleDue, BrokenEntriesNeverMatch) {
+    auto table = Table({"0705", "ab:cd", "7:xx", "", "  "});
+    EXPECT_FALSE(ScheduleDue(table, "07:05"));
+}
+
+TEST(ScheduleDue, AClockWithAnotherSeparatorNeverMatches) {
+    auto table = Table({"07:05", "7.05"});
+    EXPECT_FALSE(ScheduleDue(table, FormatHourMinute(7, 5, ".")));
+}
+
+TEST(AgentTexts, AreExact) {
+    EXPECT_EQ(CountdownText(3), "3 minutes till next checking event...");
+    EXPECT_EQ(CountdownText(-1), "-1 minutes till next checking event...");
+    EXPECT_EQ(CheckingText("a@b"), "Checking a@b for new messages...");
+    EXPECT_EQ(NewMailWaitingText("a@b"),
+              "a@b: New messages waiting. Executing CXC for retrieval...");
+    EXPECT_EQ(ArrivedText(2), "[ 2 new messages currently arrived... ]");
+    EXPECT_EQ(StalledTip("10:11:12"), "CXC agent: Stalled at 10:11:12 by CXC's demand...");
+    EXPECT_EQ(ContinuedTip("10:11:12"),
+              "CXC agent: Background task continued at 10:11:12 by CXC's demand...");
+}
+
+TEST(FlagFileCount, ReadsTheFirstLineOnly) {
+    EXPECT_EQ(FlagFileCount("3\r\n7\r\n"), 3);
+    EXPECT_EQ(FlagFileCount("12"), 12);
+    EXPECT_EQ(FlagFileCount("x\r\n5"), 0);
+    EXPECT_EQ(FlagFileCount(""), 0);
+    EXPECT_EQ(FlagFileCount("4 messages"), 0);
+}
+
+TEST(ReportEntry, JoinsSixFields) {
+    EXPECT_EQ(ReportEntry("bob", "pop.x", "bob", "bob@x", "pw", 2), "bob^pop.x^bob^bob@x^pw^2");
+}
+
+TEST(ParseClientCommand, TestsPrefixesInOrderWithCase) {
+    auto kind = [](const char* text) { return ParseClientCommand(text).kind; };
+    EXPECT_EQ(kind("DONE:3"), ClientCommand::Done);
+    EXPECT_EQ(ParseClientCommand("DONE:3").argument, "3");
+    EXPECT_EQ(kind("done:3"), ClientCommand::None);
+    EXPECT_EQ(kind("CLOSE"), ClientCommand::Close);
+    EXPECT_EQ(ParseClientCommand("NEWTIME: 15 ").argument, "15");
+    EXPECT_EQ(kind("STOPPING NOW"), ClientCommand::Stop);
+    EXPECT_EQ(kind("START"), ClientCommand::Start);
+    EXPECT_EQ(kind("CHECKING"), ClientCommand::Check);
+    EXPECT_EQ(kind("CHECK"), ClientCommand::Check);
+    EXPECT_EQ(kind(" STOP"), ClientCommand::None);
+    EXPECT_EQ(kind(""), ClientCommand::None);
+}
+
+TEST(ParseClientCommand, OnlyTheFirstLineCounts) {
+    EXPECT_EQ(ParseClientCommand("START\r\nSTOP").kind, ClientCommand::Start);
+    EXPECT_EQ(ParseClientCommand("\r\nSTOP").kind, ClientCommand::None);
+}
+
+} // namespace
+} // namespace pw
