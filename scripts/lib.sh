@@ -9,7 +9,8 @@ PW_JOBS="${PW_JOBS:-2}"
 # A private Wine prefix: no dialogs for Mono/Gecko, no debug chatter.
 export WINEPREFIX="${WINEPREFIX:-$PW_BUILD/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# rasapi32=n,b: a rasapi32.dll loaded by path (the simulated one) wins over Wine's built-in.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;rasapi32=n,b}"
 export WINEARCH=win32
 
 pw_log() { printf '\n== %s\n' "$*"; }

@@ -5,6 +5,22 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 build="${1:-$PW_WIN_BUILD}"
 
-trap pw_wine_down EXIT
+# A private dovecot for the tests that talk to a real POP3 server (they skip without one).
+dovecot_dir="$(cd "$build" && pwd)/dovecot"
+pw_dovecot_down() { "$PW_ROOT/scripts/dovecot.sh" stop "$dovecot_dir" >/dev/null 2>&1 || true; }
+trap 'pw_wine_down; pw_dovecot_down' EXIT
+if [ "$(id -u)" -eq 0 ]; then
+    pw_dovecot_down
+    rm -rf "$dovecot_dir"
+    dovecot_port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    "$PW_ROOT/scripts/dovecot.sh" start "$dovecot_dir" "$dovecot_port"
+    dovecot_users=()
+    for i in 1 2 3 4 5 6 7 8; do
+        "$PW_ROOT/scripts/dovecot.sh" adduser "$dovecot_dir" "pwuser$i" "secret$i"
+        dovecot_users+=("pwuser$i:secret$i")
+    done
+    export PW_DOVECOT_PORT="$dovecot_port" PW_DOVECOT_DIR="$dovecot_dir"
+    export PW_DOVECOT_USERS="${dovecot_users[*]}"
+fi
 pw_wine_up
 ctest --test-dir "$build" --output-on-failure "${@:2}"

@@ -7,13 +7,17 @@ namespace pw {
 
 TComponent::~TComponent() {
     // Owned components go first, newest first, while this one is still whole.
-    while (!owned_.empty())
-        owned_.pop_back();
+    DestroyComponents();
     const auto notified = std::move(notified_);
     for (TComponent* other : notified) {
         other->RemoveFreeNotification(this);
         other->Notification(*this, TOperation::opRemove);
     }
+}
+
+void TComponent::DestroyComponents() {
+    while (!owned_.empty())
+        owned_.pop_back();
 }
 
 void TComponent::FreeNotification(TComponent* other) {

@@ -48,6 +48,8 @@ public:
 
 protected:
     virtual void Notification(TComponent& component, TOperation operation);
+    // Frees the owned components now, newest first (for an owner whose own members they use).
+    void DestroyComponents();
 
 private:
     TComponent* owner_;

@@ -1,45 +1,50 @@
-// Hidden utility window; see UtilityWindow.h.
+// Routed windows; see UtilityWindow.h.
 #include "UtilityWindow.h"
 
 #include <stdexcept>
 
+#include "win/ExceptionHook.h"
+
 namespace pw {
 
 namespace {
-constexpr char kClassName[] = "PwUtilityWindow";
-
-void RegisterClassOnce(WNDPROC proc) {
+void RegisterClassOnce(const WindowSpec& spec, WNDPROC proc) {
     WNDCLASSA wc{};
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    if (GetClassInfoA(instance, kClassName, &wc))
+    if (GetClassInfoA(instance, spec.ClassName.c_str(), &wc))
         return;
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
-    wc.lpszClassName = kClassName;
+    wc.lpszClassName = spec.ClassName.c_str();
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = spec.Background;
+    wc.hIcon = spec.Icon;
     RegisterClassA(&wc);
 }
 } // namespace
 
-UtilityWindow::UtilityWindow(Handler handler) : handler_(std::move(handler)) {
-    RegisterClassOnce(&UtilityWindow::WindowProc);
-    window_.reset(CreateWindowExA(WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), this));
+RoutedWindow::RoutedWindow(const WindowSpec& spec, Handler handler) : handler_(std::move(handler)) {
+    RegisterClassOnce(spec, &RoutedWindow::WindowProc);
+    window_.reset(CreateWindowExA(spec.ExStyle, spec.ClassName.c_str(), spec.Caption.c_str(),
+                                  spec.Style, spec.Left, spec.Top, spec.Width, spec.Height,
+                                  spec.Owner, nullptr, GetModuleHandleA(nullptr), this));
     if (!window_)
-        throw std::runtime_error("cannot create a utility window");
+        throw std::runtime_error("cannot create the window " + spec.ClassName);
 }
 
-LRESULT CALLBACK UtilityWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK RoutedWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* self = reinterpret_cast<UtilityWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<RoutedWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (msg == WM_NCDESTROY)
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
     LRESULT result = 0;
-    if (self != nullptr && self->handler_ && self->handler_(msg, wParam, lParam, result))
-        return result;
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
+    bool handled = false;
+    if (self != nullptr && self->handler_)
+        GuardedCall([&] { handled = self->handler_(msg, wParam, lParam, result); });
+    return handled ? result : DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
 } // namespace pw

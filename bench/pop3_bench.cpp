@@ -1,0 +1,243 @@
+// Measures (a) the processor time a socket wait burns while a server says nothing and (b) the
+// time per mailbox of a check, next to a minimal blocking POP3 checker in the same process.
+//   pop3_bench [host:port user-pattern password-pattern [accounts]]
+// "%d" in the patterns is replaced by 1..accounts (default 8), cycled over the 100 mailboxes.
+// Without a server the scripted one is used. Each mailbox must hold at least two messages.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/Errors.h"
+#include "mail/agwsock.h"
+#include "mail/mspop3.h"
+#include "pop3script/ScriptedPop3Server.h"
+
+namespace pw {
+namespace {
+
+constexpr int kMailboxes = 100;
+
+struct Account {
+    std::string user;
+    std::string password;
+};
+
+ULONGLONG Ms(const FILETIME& t) {
+    return ((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000;
+}
+
+ULONGLONG ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return Ms(kernel) + Ms(user);
+}
+
+ULONGLONG ThreadCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    return Ms(kernel) + Ms(user);
+}
+
+std::string Expand(const std::string& pattern, int n) {
+    const size_t at = pattern.find("%d");
+    return at == std::string::npos
+               ? pattern
+               : pattern.substr(0, at) + std::to_string(n) + pattern.substr(at + 2);
+}
+
+void IdleWait() {
+    test::ScriptedPop3Server server;
+    test::SessionScript silent;
+    silent.greeting = test::Response::Hang();
+    server.SetScript(silent);
+    server.Start();
+    TmsRemotePOP pop;
+    pop.SetWinsockLoaded(true);
+    pop.SetTimeOut(10);
+    pop.Server = "127.0.0.1:" + std::to_string(server.Port());
+    pop.UserName = "bench";
+    pop.Password = "bench";
+    pop.Open();
+    pop.ResetState();
+    pop.ConnectSocket();
+    const ULONGLONG cpu0 = ProcessCpuMs(), thread0 = ThreadCpuMs();
+    const DWORD wall0 = GetTickCount();
+    std::string line;
+    try {
+        pop.ReadReply(line);
+    } catch (const ETimedOutError&) {
+    }
+    const DWORD wall = GetTickCount() - wall0;
+    const ULONGLONG cpu = ProcessCpuMs() - cpu0, thread = ThreadCpuMs() - thread0;
+    std::printf("(a) silent server, ReadReply until its 10 s time-out: wall %lu ms, process cpu "
+                "%llu ms (%.2f%% of wall), waiting thread cpu %llu ms\n",
+                static_cast<unsigned long>(wall), cpu, 100.0 * double(cpu) / double(wall), thread);
+}
+
+// The reference: blocking Winsock calls, a buffered reader, no messages, no time-outs.
+class BlockingChecker {
+public:
+    explicit BlockingChecker(const std::string& server) {
+        const size_t colon = server.find(':');
+        address_.sin_family = AF_INET;
+        address_.sin_addr.s_addr = Ws().inet_addr(server.substr(0, colon).c_str());
+        address_.sin_port = Ws().htons(static_cast<u_short>(std::stoi(server.substr(colon + 1))));
+    }
+
+    // Counts the new messages newest first against one known id, as the agent does.
+    int CountNew(const Account& account, const std::string& knownId) {
+        socket_ = Ws().socket(AF_INET, SOCK_STREAM, 0);
+        if (Ws().connect(socket_, reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0)
+            throw Exception("reference: cannot connect");
+        pending_.clear();
+        Expect(ReadLine());
+        Expect(Command("USER " + account.user));
+        Expect(Command("PASS " + account.password));
+        const std::string stat = Command("STAT");
+        Expect(stat);
+        int count = std::stoi(stat.substr(4));
+        int fresh = 0;
+        for (int n = count; n >= 1; --n) {
+            Expect(Command("LIST " + std::to_string(n)));
+            Expect(Command("TOP " + std::to_string(n) + " 1"));
+            while (ReadLine() != ".") {
+            }
+            const std::string uidl = Command("UIDL " + std::to_string(n));
+            const std::string id = uidl.substr(uidl.find(' ', 4) + 1);
+            if (id == knownId)
+                break;
+            ++fresh;
+        }
+        Expect(Command("QUIT"));
+        Ws().closesocket(socket_);
+        return fresh;
+    }
+
+private:
+    static const TagWinsock& Ws() { return SharedWinsock(); }
+    static void Expect(const std::string& reply) {
+        if (reply.empty() || reply[0] != '+')
+            throw Exception("reference: " + reply);
+    }
+    std::string Command(const std::string& line) {
+        const std::string text = line + "\r\n";
+        Ws().send(socket_, text.data(), static_cast<int>(text.size()), 0);
+        return ReadLine();
+    }
+    std::string ReadLine() {
+        for (;;) {
+            const size_t lf = pending_.find('\n');
+            if (lf != std::string::npos) {
+                std::string line = pending_.substr(0, lf);
+                pending_.erase(0, lf + 1);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                return line;
+            }
+            char chunk[4096];
+            const int n = Ws().recv(socket_, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                throw Exception("reference: connection lost");
+            pending_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    sockaddr_in address_{};
+    SOCKET socket_ = INVALID_SOCKET;
+    std::string pending_;
+};
+
+void Mailboxes(const std::string& server, const std::vector<Account>& accounts) {
+    TmsRemotePOP pop;
+    pop.SetWinsockLoaded(true);
+    pop.SetTimeOut(30);
+    pop.Server = server;
+    WSADATA data;
+    SharedWinsock().WSAStartup(0x0101, &data); // for the reference checker
+
+    // Mark every message but the newest as known, by its UIDL id.
+    std::vector<std::string> knownIds;
+    for (const Account& account : accounts) {
+        pop.UserName = account.user;
+        pop.Password = account.password;
+        pop.OpenMailbox();
+        if (pop.MessageCount < 2)
+            throw Exception(account.user + ": needs at least two messages");
+        knownIds.push_back(pop.GetUniqueId(pop.MessageCount - 2, ""));
+        pop.CloseMailbox();
+    }
+
+    int wrong = 0;
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < kMailboxes; ++i) {
+        const size_t a = static_cast<size_t>(i) % accounts.size();
+        pop.UserName = accounts[a].user;
+        pop.Password = accounts[a].password;
+        std::ofstream(pop.KnownIdsFileName(), std::ios::binary) << knownIds[a] << ";bench\r\n";
+        pop.OpenMailbox();
+        pop.CountNewMessages();
+        pop.CloseMailbox();
+        wrong += pop.NewMessageCount != 1;
+    }
+    const double component = double(GetTickCount() - start) / kMailboxes;
+    for (const Account& account : accounts) {
+        pop.UserName = account.user;
+        std::remove(pop.KnownIdsFileName().c_str());
+    }
+
+    BlockingChecker reference(server);
+    const DWORD start2 = GetTickCount();
+    for (int i = 0; i < kMailboxes; ++i) {
+        const size_t a = static_cast<size_t>(i) % accounts.size();
+        wrong += reference.CountNew(accounts[a], knownIds[a]) != 1;
+    }
+    const double blocking = double(GetTickCount() - start2) / kMailboxes;
+    SharedWinsock().WSACleanup();
+    std::printf("(b) %d mailboxes at %s: TmsRemotePOP %.2f ms/mailbox, blocking reference %.2f "
+                "ms/mailbox, ratio %.2f%s\n",
+                kMailboxes, server.c_str(), component, blocking,
+                blocking > 0 ? component / blocking : 0.0,
+                wrong ? " (SOME COUNTS WERE NOT 1)" : "");
+}
+
+int Run(int argc, char** argv) {
+    IdleWait();
+    if (argc >= 4) {
+        const int count = argc >= 5 ? std::stoi(argv[4]) : 8;
+        std::vector<Account> accounts;
+        for (int n = 1; n <= count; ++n)
+            accounts.push_back({Expand(argv[2], n), Expand(argv[3], n)});
+        Mailboxes(argv[1], accounts);
+        return 0;
+    }
+    test::ScriptedPop3Server server;
+    std::vector<Account> accounts;
+    for (int n = 1; n <= 8; ++n) {
+        test::Mailbox box{"bench" + std::to_string(n), "secret" + std::to_string(n), {}};
+        for (int m = 1; m <= 3; ++m)
+            box.messages.push_back({"From: a@example.org\r\nSubject: " + std::to_string(m),
+                                    "body\r\n",
+                                    "id-" + std::to_string(n) + "-" + std::to_string(m)});
+        accounts.push_back({box.user, box.password});
+        server.AddMailbox(box);
+    }
+    server.Start();
+    Mailboxes("127.0.0.1:" + std::to_string(server.Port()), accounts);
+    return 0;
+}
+
+} // namespace
+} // namespace pw
+
+int main(int argc, char** argv) {
+    try {
+        return pw::Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "pop3_bench: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The demo's round trip, once everything is built (scripts/demo.sh builds first): dovecot on
+# 127.0.0.1 with three throw-away mailboxes, the client's files in a demo folder, the agent in
+# stand-alone mode under Wine with the stand-in client beside it; new mail is dropped into one
+# mailbox and the agent's trace shows the check, the new mail, the client start and the count.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+# Wine needs a display for the agent's windows and tray; without one, bring up a virtual one.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+demo="$PW_BUILD/demo"
+mail_dir="$demo/dovecot"
+port="${PW_DEMO_PORT:-11110}"
+trace="$demo/trace.txt"
+export WINEPREFIX="$PW_BUILD/wineprefix-demo"
+export PWAGENT_TRACE="Z:${trace//\//\\}"
+export PW_CXSTAND_LOG="Z:${demo//\//\\}\\CXsystem.log"
+
+agent_pid=""
+cleanup() {
+    [ -n "$agent_pid" ] && kill "$agent_pid" 2>/dev/null || true
+    "$PW_ROOT/scripts/dovecot.sh" stop "$mail_dir" >/dev/null 2>&1 || true
+    pw_wine_down
+}
+trap cleanup EXIT
+
+say() { printf '\n\033[1m>> %s\033[0m\n' "$*"; }
+
+message() { # FROM SUBJECT
+    printf 'From: %s\r\nTo: demo\r\nSubject: %s\r\nMessage-ID: <%s.%s@demo>\r\n\r\nHello from the demo.\r\n' \
+        "$1" "$2" "$RANDOM$RANDOM" "$(date +%s%N)"
+}
+
+say "Setting up $demo"
+"$PW_ROOT/scripts/dovecot.sh" stop "$mail_dir" >/dev/null 2>&1 || true
+rm -rf "$demo"
+mkdir -p "$demo"
+cp "$PW_WIN_BUILD/src/agent/pwagent.exe" "$PW_WIN_BUILD/tools/cxsystem/CXsystem.exe" "$demo/"
+
+say "Starting dovecot on 127.0.0.1:$port with mailboxes alice, bob and carol"
+"$PW_ROOT/scripts/dovecot.sh" start "$mail_dir" "$port"
+accounts=""
+for user in alice bob carol; do
+    "$PW_ROOT/scripts/dovecot.sh" adduser "$mail_dir" "$user" "pw-$user"
+    message "old@example.org" "An old message for $user" >"$demo/old.eml"
+    "$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" "$user" "$demo/old.eml"
+    scrambled="$("$PW_HOST_BUILD/tools/pwscramble/pwscramble" "pw-$user")"
+    accounts+="1^$user@demo.example^127.0.0.1:$port^$scrambled^^False^^$user"$'\r\n'
+done
+printf '%s' "$accounts" >"$demo/vtMailDa.dat"
+printf '[Auto Schedule]\r\nType=1\r\n' >"$demo/Corvex.INI"
+printf '0\r\n' >"$demo/PWise.flg"
+rm -f "$demo/old.eml"
+
+pw_wine_up
+cd "$demo"
+say "The client has fetched what is there now (CXsystem.exe /PWGM records the known ids)"
+wine CXsystem.exe /PWGM
+cat "$demo"/*.MES | sed 's/^/    known id: /'
+
+say "Starting the agent: pwagent.exe 1 (stand-alone mode, a check every minute)"
+rm -f "$trace"
+wine pwagent.exe 1 &
+agent_pid=$!
+sleep 5
+say "New mail for bob"
+message "friend@example.org" "Lunch tomorrow?" >"$demo/new.eml"
+"$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" bob "$demo/new.eml"
+
+say "Waiting for the agent's minute tick (its trace follows)"
+shown=0
+for _ in $(seq 1 150); do
+    if [ -f "$trace" ]; then
+        lines=$(wc -l <"$trace")
+        if [ "$lines" -gt "$shown" ]; then
+            tail -n +"$((shown + 1))" "$trace" | sed 's/^/    /'
+            shown=$lines
+        fi
+        grep -q "client ended" "$trace" && grep -q "tool tip: CX-Agent: New messages were retrieved" "$trace" && break
+    fi
+    sleep 1
+done
+grep -q "client ended: 1 messages retrieved" "$trace" || { echo "demo: the round trip did not complete" >&2; exit 1; }
+
+say "What the stand-in client did"
+sed 's/^/    /' "$demo/CXsystem.log"
+
+say "Removing PWise.flg: the agent ends within about ten seconds"
+rm -f "$demo/PWise.flg"
+for _ in $(seq 1 20); do
+    kill -0 "$agent_pid" 2>/dev/null || break
+    sleep 1
+done
+tail -n 2 "$trace" | sed 's/^/    /'
+if kill -0 "$agent_pid" 2>/dev/null; then
+    echo "demo: the agent did not end" >&2
+    exit 1
+fi
+agent_pid=""
+say "Round trip done"

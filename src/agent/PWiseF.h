@@ -1,0 +1,153 @@
+// TPlaceHolder, the agent's hidden main window: it holds the agent's whole state and owns every
+// component, and its handlers are the agent: start-up, the tray menu, the check cycle and the
+// client start in stand-alone mode.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/AgentState.h"
+#include "agent/Application.h"
+#include "agent/ClientLink.h"
+#include "agent/pwScheduleF.h"
+#include "core/AccountsFile.h"
+#include "core/DialupFile.h"
+#include "core/AgentRules.h"
+#include "core/Component.h"
+#include "dialup/agRasCmp.h"
+#include "mail/mspop3.h"
+#include "support/Appex.h"
+#include "support/NoTask.h"
+#include "support/TrayIcon.h"
+#include "support/process.h"
+#include "win/Handles.h"
+#include "win/Timer.h"
+#include "win/UtilityWindow.h"
+
+namespace pw {
+
+// What the agent takes from its surroundings. The defaults are the real ones; tests replace
+// the clock, the command line and the ways the agent acts on the outside world.
+struct AgentEnvironment {
+    std::vector<std::string> Args;              // argument 0 is the program's path
+    std::function<SYSTEMTIME()> Now;            // local time
+    std::function<std::string()> TimeSeparator; // the system's time separator
+    std::function<std::string()> LongTime;      // the current time in the long time format
+    std::function<void()> AsteriskSound;
+    // Starts a program by the system's usual search, not waited for.
+    std::function<void(const std::string& commandLine, UINT show)> RunProgram;
+    // Ends the program at once; the tray icon has been removed before it is called.
+    std::function<void()> EndProgram;
+
+    static AgentEnvironment System(std::vector<std::string> args);
+};
+
+enum MenuCommand : UINT { kStatus1 = 1, kCheckNow1 = 2, kClose1 = 4 };
+
+class TPlaceHolder : public TComponent, public IFormOwner {
+public:
+    static constexpr int kImageCount = 13;
+
+    TPlaceHolder(TApplication& application, AgentEnvironment environment);
+    ~TPlaceHolder() override;
+
+    // The status window; created after this window, as at program start.
+    void SetStatusWindow(TpwSchedule* window) { Schedule = window; }
+    // The background-mode link with the client; a stand-in that only sets ClientDone when none.
+    void SetClientLink(std::unique_ptr<IClientLink> link) { ClientLink = std::move(link); }
+
+    HWND FormHandle() override { return form_.Handle(); }
+    bool Ended() const { return ended_; }
+
+    // Handlers.
+    void FormCreate();
+    void FormClose();
+    void TrayIcon1DblClick();
+    void Status1Click();
+    void CheckNow1Click();
+    void Close1Click();
+    void HaltaTimer();
+    void Timer1Timer();
+    void ExeTimerTimer();
+    void Timer2Timer();
+    void shootFinished();
+
+    // The check cycle.
+    bool CheckAllMailboxes();
+    void CheckForClient();
+    bool ConnectDialUp();
+    void HangUpDialUp();
+    void StartBusyAnimation();
+    void FinishCheck();
+    void LoadSettings();
+    void FillStatusWindow(TpwSchedule& window);
+
+    // Ends the program at once, removing the tray icon first.
+    void EndProgram();
+
+    // Menu item states; several handlers read Status1's as the sign that the agent is idle.
+    bool MenuEnabled(MenuCommand item) const;
+    void EnableMenuItem(MenuCommand item, bool enabled);
+
+    void SetToolTip(const std::string& text);
+    void SetTrayIcon(HICON icon);
+    HICON Image(int number) const { return Images[number - 1].get(); }
+
+    // Fields.
+    std::string ProgramDir;
+    bool BackgroundMode = false;
+    int32_t ArrivedCount = 0;
+    int32_t CheckInterval = 0;
+    int32_t MinutesElapsed = 0;
+    AccountTable Accounts; // AccountTable with AccountCount
+    std::string ScheduleType;
+    ScheduleTable ScheduleTimes;
+    std::string DialEntry;
+    std::string DialUserName;
+    std::string DialPassword;
+    bool PermanentConnection = false;
+    bool NoDial = false;
+    bool InterpretScripts = false;
+    bool PrintIncoming = false;
+
+    // Components.
+    TApplication& Application;
+    AgentEnvironment Environment;
+    UniqueMenu PopupMenu1;
+    TTimer& Timer1;
+    TTimer& ExeTimer;
+    TTimer& Halta;
+    TTimer& Timer2;
+    std::array<UniqueIcon, kImageCount> Images;
+    TProcess& shoot;
+    TmsRemotePOP& POPbox;
+    TagRas& DialUp;
+    TAppException& AppException1;
+    TNoTask* NoTask1 = nullptr;
+    TTrayIcon& TrayIcon1;
+    TpwSchedule* Schedule = nullptr;
+    std::unique_ptr<IClientLink> ClientLink;
+
+private:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void OnMenuCommand(UINT id);
+    void PrepareMailbox(const AccountRecord& record);
+    void CloseMailboxQuietly();
+    bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
+    void SetLabel3(const std::string& text);
+    void SetLabel8(const std::string& text);
+    void RunStandAloneRetrieval();
+    void RefreshCountdownLabel();
+
+    RoutedWindow form_;
+    bool ended_ = false;
+    bool dueCheckRunning_ = false; // from a due minute tick to the end of its retrieval
+    int trayImage_ = 0;            // number of the image the tray shows, for the trace
+};
+
+} // namespace pw

@@ -1,0 +1,144 @@
+// The TCP client connection under every mail conversation: non-blocking Winsock calls driven by
+// notifications to a hidden window, line framing, one-second time-outs and cancelling.
+#pragma once
+
+#include <windows.h>
+#include <winsock.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/Component.h"
+#include "mail/DialLink.h"
+#include "win/Timer.h"
+#include "win/UtilityWindow.h"
+
+namespace pw {
+
+class TMemoryStream;
+
+// A countdown in whole seconds on a one-second window timer.
+class TTimeCounter : public TObject {
+public:
+    TTimeCounter();
+
+    // Remaining := Limit and the timer runs; a running timer keeps its phase.
+    void Start();
+    void Stop();
+
+    TTimer Timer;
+    int32_t Remaining = 0;
+    int32_t Limit = 60;
+    bool Expired = false; // set by Tick, cleared only by the socket's ResetState
+
+private:
+    void Tick();
+};
+
+class TagSocket : public TComponent {
+public:
+    static constexpr UINT WM_HOSTLOOKUP = WM_USER + 148;
+    static constexpr UINT WM_SERVLOOKUP = WM_USER + 149;
+    static constexpr UINT WM_SOCKETEVENT = WM_USER + 150;
+
+    explicit TagSocket(TComponent* owner = nullptr);
+    ~TagSocket() override;
+
+    bool WinsockLoaded() const;
+    void SetWinsockLoaded(bool value);
+
+    // The dial-up link, when any. Must be a component (so that its removal clears it here).
+    IDialLink* RAS() const { return RAS_; }
+    void SetRAS(IDialLink* value);
+
+    int32_t TimeOut() const { return Counter.Limit; }
+    void SetTimeOut(int32_t value) { Counter.Limit = value; }
+
+    std::string Server;
+    uint16_t DefaultPort = 0;
+
+    TNotifyEvent OnOpen;
+    TNotifyEvent OnClosing;
+    TNotifyEvent OnClosed;
+    TNotifyEvent OnCancel;
+    TmsErrorEvent OnError;
+    TmsProgressEvent OnProgress;
+
+    virtual void ResetState();
+    virtual int ReplyCode(const std::string& line);
+    virtual void Open();
+    virtual void Close();
+    virtual void CancelOperation();
+
+    void ConnectSocket();
+    void SendLine(const std::string& line);
+    int ReadReply(std::string& line);
+    void ReadMultiLine(TMemoryStream& stream, int32_t expectedSize);
+
+    bool IsSocketOpen() const { return SocketHandle != INVALID_SOCKET; }
+    uint32_t StartupCount() const { return StartupCount_; }
+
+    // Fires OnError with the text for the number (the handler may rewrite it) and raises
+    // ESocketError with it; number 0 is no error and returns.
+    void RaiseSocketError(uint16_t number);
+
+protected:
+    void Notification(TComponent& component, TOperation operation) override;
+
+    std::string ServiceName;
+    std::string LastReply;
+
+private:
+    static constexpr size_t kReplyBufferSize = 256;
+    static constexpr size_t kHostNameSize = 128;
+    static constexpr size_t kServiceNameSize = 64;
+    static constexpr size_t kMultiLineChunk = 16384;
+
+    bool SocketWndProc(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+    std::string HostPart() const;
+    int32_t PortPart() const;
+    void ResolveHost();
+    void ResolvePort();
+    void CreateSocket();
+    void CancelAsyncRequest();
+    // Waits, with the counter running, until the condition holds or the operation is cancelled
+    // or out of time.
+    template <typename Condition> void WaitCounted(Condition condition);
+    // Receives what has arrived of the current line; true once the line or the connection ended.
+    bool ReceiveLinePart(char* buffer, size_t& count, bool& found, bool& peerClosed);
+    // The error of the last Winsock call, raised unless it only says "not yet" or the operation
+    // was cancelled.
+    void CheckWouldBlock();
+    [[noreturn]] void RaiseTimedOut();
+    [[noreturn]] void RaiseCanceled();
+
+    IDialLink* RAS_ = nullptr;
+    TComponent* rasComponent_ = nullptr;
+
+    TTimeCounter Counter;
+    UtilityWindow EventWindow;
+    WSADATA WsaData{};
+    SOCKET SocketHandle = INVALID_SOCKET;
+    HANDLE AsyncHandle = nullptr;
+    unsigned long RemoteAddress = 0;
+    uint16_t RemotePort = 0;
+    uint32_t StartupCount_ = 0;
+
+    bool Canceled = false;
+    bool HostResolved = false;
+    bool ServiceResolved = false;
+    bool ConnectDone = false;
+    bool ReadReady = false;
+    bool ClosedByPeer = false;
+    bool ErrorPending = false;
+    uint16_t AsyncError = 0;
+
+    // Winsock writes a lookup's result here after the call returns: it must outlive the request.
+    std::array<char, kHostNameSize> hostName_{};
+    std::array<char, kServiceNameSize> serviceName_{};
+    std::array<char, MAXGETHOSTSTRUCT> lookupResult_{};
+};
+
+} // namespace pw

@@ -1,0 +1,108 @@
+// The POP3 client that only inspects a mailbox: log in, read its status, and count the
+// messages newer than the last one the mail client has recorded as fetched.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Headers.h"
+#include "mail/msmb.h"
+
+namespace pw {
+
+class TMemoryStream;
+
+class TmsCustomPOP : public TmsMailBase {
+public:
+    explicit TmsCustomPOP(TComponent* owner = nullptr);
+
+    std::string UserName;
+    std::string Password;
+    int32_t MessageCount = -1;
+    int32_t MailboxSize = -1;
+
+    TmsNumNotifyEvent OnRetrieving;
+    TmsNumNotifyEvent OnRetrieved;
+    TmsNumNotifyEvent OnDeleting;
+
+    // "+" is 1, "-" is -1, anything else (an empty line too) 0.
+    int ReplyCode(const std::string& line) override;
+    // Checks the parameters before anything else happens, then opens as the socket does.
+    void Open() override;
+
+    void Login() override;
+    void Logout() override;
+    virtual void SaveMessage(int32_t number, TMemoryStream& stream) = 0;
+    virtual void CheckParams();
+
+    void GetStat();
+
+    const std::string& LastReplyLine() const { return LastReply; }
+
+protected:
+    std::string SessionName() const override;
+    std::string SessionState() const override;
+    // Sends a command and requires a positive reply; EServerError with the reply otherwise.
+    void Command(const std::string& line);
+    void RequirePositiveReply();
+};
+
+class TmsRemoteInfoItem {
+public:
+    int32_t Size = 0;
+    TmsHeaders Headers;
+};
+
+class TmsRemoteInfo {
+public:
+    ~TmsRemoteInfo() { Clear(); }
+
+    size_t Count() const { return items_.size(); }
+    TmsRemoteInfoItem& Items(size_t index) { return *items_.at(index); }
+    TmsRemoteInfoItem& Add();
+    void Clear();
+
+private:
+    std::vector<std::unique_ptr<TmsRemoteInfoItem>> items_;
+};
+
+class TmsRemotePOP : public TmsCustomPOP {
+public:
+    explicit TmsRemotePOP(TComponent* owner = nullptr);
+
+    const std::string& MessageDirectory() const { return MessageDirectory_; }
+    // Kept ending in a backslash; empty stays empty.
+    void SetMessageDirectory(const std::string& value);
+
+    TmsRemoteInfo RemoteInfo;
+    TNotifyEvent OnUpdatingInfo;
+    TNotifyEvent OnUpdatingInfoBHG;
+    TNotifyEvent OnInfoUpdated;
+    TNotifyEvent OnTransferringData;
+    TNotifyEvent OnDataTransfered;
+    TmsNumNotifyEvent OnNextInfoUpdated;
+    TmsUserMsgSaveEvent OnUserMessageSave;
+
+    std::vector<std::string> KnownIds;
+    int32_t NewMessageCount = 0;
+    int32_t NewMessageSize = 0;
+
+    // Newest first, stopping at the first message whose id the known-ids file holds.
+    void CountNewMessages();
+    void GetMessageInfo(int32_t index, TmsRemoteInfoItem& item);
+    std::string GetUniqueId(int32_t index, const std::string& fallback);
+    bool IsKnownId(const std::string& id) const;
+    void SaveMessage(int32_t number, TMemoryStream& stream) override;
+
+    // The known-ids file of the current mailbox, in the current directory.
+    std::string KnownIdsFileName() const { return UserName + "@" + Server + ".MES"; }
+
+private:
+    void LoadKnownIds();
+
+    std::string MessageDirectory_;
+};
+
+} // namespace pw

@@ -1,0 +1,180 @@
+// Tray icon; see TrayIcon.h. The shell sends the icon's mouse messages to a hidden window of
+// the component; Explorer's "TaskbarCreated" broadcast brings a shown icon back after a
+// restart of the shell.
+#include "TrayIcon.h"
+
+#include <shellapi.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "win/MessagePump.h"
+#include "win/Trace.h"
+
+namespace pw {
+
+static_assert(sizeof(TNotifyIconData) == 88, "the icon record is 88 bytes");
+static_assert(sizeof(TNotifyIconData) == NOTIFYICONDATAA_V1_SIZE, "first form of the record");
+static_assert(offsetof(TNotifyIconData, hIcon) == offsetof(NOTIFYICONDATAA, hIcon) &&
+                  offsetof(TNotifyIconData, szTip) == offsetof(NOTIFYICONDATAA, szTip),
+              "same layout as the shell's record");
+
+namespace {
+BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
+    // The shell reads only cbSize bytes; the larger record is just the declared type.
+    NOTIFYICONDATAA full{};
+    std::memcpy(&full, data, sizeof *data);
+    return Shell_NotifyIconA(message, &full);
+}
+} // namespace
+
+TTrayIcon::TTrayIcon(TComponent* owner)
+    : TComponent(owner), ShellNotifyIcon(&ShellNotifyIconA),
+      taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")),
+      CallbackWindow([this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&) {
+          return HandleMessage(msg, wParam, lParam);
+      }) {
+    if (owner != nullptr && owner->Designing())
+        SetDesigning(true);
+}
+
+TTrayIcon::~TTrayIcon() {
+    if (Shown())
+        DeleteIcon();
+}
+
+void TTrayIcon::SetActive(bool value) {
+    if (value == active_)
+        return;
+    active_ = value;
+    if (Designing())
+        return;
+    if (value)
+        AddIcon();
+    else
+        DeleteIcon();
+}
+
+void TTrayIcon::SetShowDesigning(bool value) {
+    if (!Designing() || value == showDesigning_)
+        return;
+    showDesigning_ = value;
+    if (value)
+        AddIcon();
+    else
+        DeleteIcon();
+}
+
+void TTrayIcon::SetIcon(HICON value) {
+    if (value != nullptr && value == icon_.get())
+        return;
+    icon_.reset(value != nullptr ? CopyIcon(value) : nullptr);
+    ModifyIcon();
+}
+
+void TTrayIcon::SetToolTip(const std::string& value) {
+    toolTip_ = value.substr(0, kMaxToolTip);
+    ModifyIcon();
+}
+
+bool TTrayIcon::Shown() const {
+    return Designing() ? showDesigning_ : active_;
+}
+
+void TTrayIcon::FillIconData() {
+    IconData = TNotifyIconData{};
+    IconData.cbSize = sizeof IconData;
+    IconData.hWnd = CallbackHandle();
+    IconData.uID = 0;
+    IconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    IconData.uCallbackMessage = kCallbackMessage;
+    IconData.hIcon = icon_.get();
+    std::memcpy(IconData.szTip, toolTip_.data(), toolTip_.size()); // at most 62 of 64 bytes
+}
+
+void TTrayIcon::Notify(DWORD message) {
+    if (TraceEnabled()) {
+        const char* what = message == NIM_ADD ? "add" : message == NIM_MODIFY ? "modify" : "delete";
+        Trace(std::string("tray ") + what + ": \"" + IconData.szTip + "\"");
+    }
+    if (ShellNotifyIcon)
+        ShellNotifyIcon(message, &IconData);
+}
+
+void TTrayIcon::AddIcon() {
+    FillIconData();
+    Notify(NIM_ADD);
+    // An icon loaded with its form reaches the shell only through this refresh.
+    if (toolTip_.empty())
+        PostMessageA(CallbackHandle(), kRefreshMessage, 0, 0);
+}
+
+void TTrayIcon::ModifyIcon() {
+    if (!active_)
+        return;
+    FillIconData();
+    Notify(NIM_MODIFY);
+}
+
+void TTrayIcon::DeleteIcon() {
+    Notify(NIM_DELETE);
+}
+
+bool TTrayIcon::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kRefreshMessage) {
+        SetToolTip(ToolTip());
+        return true;
+    }
+    if (msg == kCallbackMessage) {
+        MouseMessage(static_cast<UINT>(lParam));
+        return true;
+    }
+    if (msg == WM_COMMAND && HIWORD(wParam) == 0 && lParam == 0) {
+        Fire(OnMenuCommand, *this, static_cast<UINT>(LOWORD(wParam)));
+        return true;
+    }
+    if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+        if (Shown())
+            AddIcon();
+        return true;
+    }
+    return false;
+}
+
+void TTrayIcon::MouseMessage(UINT mouseMessage) {
+    switch (mouseMessage) {
+    case WM_LBUTTONUP:
+        Fire(OnClick, *this);
+        break;
+    case WM_LBUTTONDBLCLK:
+        Fire(OnDblClick, *this);
+        break;
+    case WM_RBUTTONUP:
+        RightClick();
+        break;
+    default:
+        break;
+    }
+}
+
+void TTrayIcon::RightClick() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    if (PopupMenu != nullptr) {
+        // Without the foreground the menu would not close when the user clicks elsewhere;
+        // the null message after it lets a second right click open the menu again.
+        const HWND owner = OwnerWindow != nullptr ? OwnerWindow : CallbackHandle();
+        SetForegroundWindow(owner);
+        ProcessMessages();
+        const UINT command = static_cast<UINT>(TrackPopupMenu(
+            PopupMenu, TPM_RIGHTBUTTON | TPM_RETURNCMD, cursor.x, cursor.y, 0, owner, nullptr));
+        PostMessageA(owner, WM_NULL, 0, 0);
+        // The command is handled from the queue, after the right click is over.
+        if (command != 0)
+            PostMessageA(CallbackHandle(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    }
+    Fire(OnRightClick, *this, mbRight, TShiftState(0), static_cast<int>(cursor.x),
+         static_cast<int>(cursor.y));
+}
+
+} // namespace pw

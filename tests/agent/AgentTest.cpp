@@ -1,0 +1,329 @@
+// The agent's handlers, driven in-process with an injected clock and command line: start-up,
+// the minute tick in countdown and schedule-table mode, the tray menu, and stand-alone checks
+// against a scripted POP3 server.
+#include "agent/PWiseF.h"
+#include "core/Password.h"
+#include "pop3script/ScriptedPop3Server.h"
+#include "win/MessagePump.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace pw {
+namespace {
+
+using test::Mailbox;
+using test::MailMessage;
+using test::ScriptedPop3Server;
+
+std::string TempDir() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// The trace is the agent's record of what it decided; tests read the lines it wrote.
+const std::string& TracePath() {
+    static const std::string path = [] {
+        std::string p = TempDir() + "pw-agent-test-trace.txt";
+        DeleteFileA(p.c_str());
+        SetEnvironmentVariableA("PWAGENT_TRACE", p.c_str());
+        return p;
+    }();
+    return path;
+}
+const bool kTraceOn = !TracePath().empty();
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string AccountLine(const std::string& address, const std::string& server,
+                        const std::string& user, const std::string& password) {
+    return "1^" + address + "^" + server + "^" + UnscramblePassword(password) + "^^False^^" + user +
+           "\r\n";
+}
+
+class AgentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = TempDir() + "pw-agent-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+        CreateDirectoryA(dir_.c_str(), nullptr);
+        for (const char* f : {"vtMailDa.dat", "Corvex.INI", "setupRAS.RAS", "PWise.flg"})
+            DeleteFileA((dir_ + f).c_str());
+        GetCurrentDirectoryA(MAX_PATH, oldDir_);
+        SetCurrentDirectoryA(dir_.c_str());
+        WriteFile(dir_ + "PWise.flg", "0\r\n");
+        traceStart_ = ReadAll(TracePath()).size();
+        now_.wHour = 12;
+        now_.wMinute = 0;
+    }
+    void TearDown() override {
+        agent_.reset();
+        app_.reset();
+        SetCurrentDirectoryA(oldDir_);
+    }
+
+    AgentEnvironment Environment(std::vector<std::string> args) {
+        AgentEnvironment env = AgentEnvironment::System({});
+        args.insert(args.begin(), dir_ + "pwagent.exe");
+        env.Args = args;
+        env.Now = [this] { return now_; };
+        env.TimeSeparator = [this] { return separator_; };
+        env.AsteriskSound = [] {};
+        env.RunProgram = [this](const std::string& command, UINT) { started_.push_back(command); };
+        env.EndProgram = [this] {
+            ++ends_;
+            if (agent_)
+                agent_->POPbox.CancelOperation();
+        };
+        return env;
+    }
+
+    TPlaceHolder& Start(std::vector<std::string> args) {
+        app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
+        agent_ = std::make_unique<TPlaceHolder>(*app_, Environment(std::move(args)));
+        return *agent_;
+    }
+
+    // Trace lines this test wrote, without their time stamps.
+    std::vector<std::string> TraceLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadAll(TracePath()).substr(traceStart_));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line.size() > 13 ? line.substr(13) : line);
+        }
+        return lines;
+    }
+    int CountTrace(const std::string& text) const {
+        int n = 0;
+        for (const auto& line : TraceLines())
+            n += line == text;
+        return n;
+    }
+
+    std::string dir_;
+    char oldDir_[MAX_PATH] = {};
+    size_t traceStart_ = 0;
+    SYSTEMTIME now_{};
+    std::string separator_ = ":";
+    std::vector<std::string> started_;
+    int ends_ = 0;
+    std::unique_ptr<TApplication> app_;
+    std::unique_ptr<TPlaceHolder> agent_;
+};
+
+TEST_F(AgentTest, WithoutArgumentsEndsAtOnceAndReadsNoFile) {
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
+    TPlaceHolder& agent = Start({});
+    EXPECT_EQ(ends_, 1);
+    EXPECT_EQ(agent.Accounts.AccountCount, 0);
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_FALSE(agent.Timer1.Enabled());
+}
+
+TEST_F(AgentTest, NonNumericIntervalEndsAtOnce) {
+    Start({"ten"});
+    EXPECT_EQ(ends_, 1);
+}
+
+TEST_F(AgentTest, StartsInStandAloneModeUnlessTheSecondArgumentIsExactlyBGR) {
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
+    TPlaceHolder& agent = Start({"5", "/bgr"});
+    EXPECT_FALSE(agent.BackgroundMode);
+    EXPECT_EQ(agent.ProgramDir, dir_);
+    EXPECT_EQ(agent.CheckInterval, 5);
+    EXPECT_EQ(agent.Accounts.AccountCount, 1);
+    EXPECT_TRUE(agent.Timer1.Enabled());
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+    EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CX-Agent: Idle...");
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(AgentTest, BackgroundModeAlwaysCountsDown) {
+    WriteFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=12:00\r\n");
+    TPlaceHolder& agent = Start({"5", "/BGR"});
+    EXPECT_TRUE(agent.BackgroundMode);
+    EXPECT_EQ(agent.ScheduleType, "1");
+}
+
+TEST_F(AgentTest, CountdownChecksOnTheThirdTickAndThreeTicksAfterEachCheck) {
+    TPlaceHolder& agent = Start({"3"});
+    for (int tick = 1; tick <= 6; ++tick) {
+        agent.ExeTimerTimer();
+        EXPECT_EQ(CountTrace("check due"), tick / 3) << "tick " << tick;
+    }
+    EXPECT_EQ(agent.MinutesElapsed, 0);
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+}
+
+TEST_F(AgentTest, DialUpFileIntervalReplacesTheArgumentInStandAloneMode) {
+    WriteFile(dir_ + "setupRAS.RAS", "\r\n\r\n\r\n7\r\n");
+    EXPECT_EQ(Start({"3"}).CheckInterval, 7);
+}
+
+TEST_F(AgentTest, ScheduleTableMatchesOneAndTwoDigitHoursWithOneCheck) {
+    WriteFile(dir_ + "Corvex.INI",
+              "[Auto Schedule]\r\nType=2\r\nTime1=7:05\r\nTime2=07:05\r\nTime3=0705\r\n"
+              "Time4=ab:cd\r\n");
+    TPlaceHolder& agent = Start({"1"});
+    now_.wHour = 7;
+    now_.wMinute = 5;
+    agent.ExeTimerTimer();
+    EXPECT_EQ(CountTrace("check due"), 1);
+    now_.wMinute = 6;
+    agent.ExeTimerTimer();
+    agent.CheckNow1Click(); // between scheduled times: nothing
+    EXPECT_EQ(CountTrace("check due"), 1);
+    EXPECT_EQ(agent.MinutesElapsed, 1); // set by Check Now!, not counted in this mode
+}
+
+TEST_F(AgentTest, ScheduleTableNeverMatchesWithAnotherTimeSeparator) {
+    WriteFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=07:05\r\nTime2=07.05\r\n");
+    separator_ = ".";
+    TPlaceHolder& agent = Start({"1"});
+    now_.wHour = 7;
+    now_.wMinute = 5;
+    agent.ExeTimerTimer();
+    EXPECT_EQ(CountTrace("check due"), 0);
+}
+
+TEST_F(AgentTest, CloseStartsTheClientOnceInStandAloneModeOnly) {
+    Start({"5"}).Close1Click();
+    EXPECT_EQ(started_, std::vector<std::string>{"CXsystem.exe"});
+    EXPECT_EQ(ends_, 1);
+    agent_.reset();
+    started_.clear();
+    Start({"5", "/BGR"}).Close1Click();
+    EXPECT_TRUE(started_.empty());
+    EXPECT_EQ(ends_, 2);
+}
+
+TEST_F(AgentTest, CheckNowBeforeStartUpHasFinishedDoesNothing) {
+    TPlaceHolder& agent = Start({"1"});
+    agent.Timer1.SetEnabled(false);
+    agent.CheckNow1Click();
+    EXPECT_EQ(CountTrace("check due"), 0);
+}
+
+TEST_F(AgentTest, RemovingTheFlagFileEndsTheAgentAtTheNextWatch) {
+    TPlaceHolder& agent = Start({"5"});
+    agent.Timer1Timer();
+    EXPECT_EQ(ends_, 0);
+    DeleteFileA((dir_ + "PWise.flg").c_str());
+    agent.Timer1Timer();
+    EXPECT_EQ(ends_, 1);
+}
+
+class StandAloneCheck : public AgentTest {
+protected:
+    void SetUp() override {
+        AgentTest::SetUp();
+        for (const char* user : {"one", "two", "three"}) {
+            Mailbox box{user, "pw", {}};
+            MailMessage m;
+            m.headers = "Subject: hi\r\nMessage-ID: <" + std::string(user) + "-1@x>";
+            m.body = "body";
+            m.uid = std::string(user) + "-1";
+            box.messages.push_back(m);
+            server_.AddMailbox(box);
+        }
+        server_.Start();
+        server = "127.0.0.1:" + std::to_string(server_.Port());
+        // one and three have fetched their message already; two has new mail.
+        WriteFile(dir_ + "one@" + server + ".MES", "one-1;2026-12-01\r\n");
+        WriteFile(dir_ + "three@" + server + ".MES", "three-1\r\n");
+    }
+    ScriptedPop3Server server_;
+    std::string server;
+};
+
+TEST_F(StandAloneCheck, FirstMailboxWithNewMailEndsTheCheckAndStartsTheClient) {
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
+                                         AccountLine("nobody", server, "one", "pw") +
+                                         AccountLine("two@x", server, "two", "pw") +
+                                         AccountLine("three@x", server, "three", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    agent.shoot.OnFinished = nullptr; // no client program here: the failure event ends the wait
+    agent.CheckNow1Click();
+    const auto transcript = server_.Transcript();
+    EXPECT_EQ(server_.ConnectionCount(), 2u); // one and two; "nobody" has no "@", three waits
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER three"), 0);
+    EXPECT_EQ(CountTrace("mailbox two@x: 1 new"), 1);
+    EXPECT_EQ(CountTrace("start client: CXsystem.exe /PWGM"), 1);
+    EXPECT_EQ(agent.shoot.Directory(), dir_.substr(0, dir_.size() - 1));
+    EXPECT_EQ(agent.ArrivedCount, 0);
+    EXPECT_TRUE(agent.MenuEnabled(kStatus1));
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+}
+
+TEST_F(StandAloneCheck, NoNewMailAnywhereStartsNoClient) {
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
+                                         AccountLine("three@x", server, "three", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    agent.CheckNow1Click();
+    EXPECT_EQ(server_.ConnectionCount(), 2u);
+    EXPECT_EQ(CountTrace("start client: CXsystem.exe /PWGM"), 0);
+    EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CX-Agent: Idle...");
+}
+
+TEST_F(StandAloneCheck, ARefusedServerFailsAtOnceAndTheNextMailboxIsChecked) {
+    const std::string refused = "127.0.0.1:" + std::to_string(ScriptedPop3Server::UnusedPort());
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("gone@x", refused, "one", "pw") +
+                                         AccountLine("one@x", server, "one", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    const DWORD start = GetTickCount();
+    agent.CheckNow1Click();
+    EXPECT_LT(GetTickCount() - start, 60000u); // not the 240-second time-out
+    EXPECT_EQ(server_.ConnectionCount(), 1u);
+    bool refusedTraced = false;
+    for (const auto& line : TraceLines())
+        refusedTraced |= line.find("mailbox gone@x failed: [10061]") == 0;
+    EXPECT_TRUE(refusedTraced);
+}
+
+TEST_F(StandAloneCheck, DoubleClickWhileACheckRunsDoesNothing) {
+    test::SessionScript slow;
+    slow.replyDelayMs = 300;
+    server_.SetScript(slow);
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    TpwSchedule schedule(app_->Handle());
+    agent.SetStatusWindow(&schedule);
+    int shown = 0;
+    schedule.OnShow = [&](TpwSchedule&) { ++shown; };
+    PostMessageA(agent.TrayIcon1.CallbackHandle(), TTrayIcon::kCallbackMessage, 0,
+                 WM_LBUTTONDBLCLK);
+    agent.CheckNow1Click();
+    EXPECT_EQ(shown, 0);
+    agent.SetStatusWindow(nullptr);
+}
+
+TEST_F(StandAloneCheck, RemovingTheFlagFileEndsTheAgentInTheMiddleOfACheck) {
+    test::SessionScript silent;
+    silent.greeting = test::Response::Hang();
+    server_.SetScript(silent);
+    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    DeleteFileA((dir_ + "PWise.flg").c_str());
+    const DWORD start = GetTickCount();
+    agent.CheckNow1Click(); // the watch ends the agent, whose end cancels the mailbox wait
+    EXPECT_GE(ends_, 1);
+    EXPECT_LT(GetTickCount() - start, 60000u);
+}
+
+} // namespace
+} // namespace pw

@@ -1,0 +1,227 @@
+// The tray icon: the records handed to the shell, the refresh message, the mouse mapping
+// driven by real callback messages, the popup menu and the shell's restart.
+#include "support/TrayIcon.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "support/SupportTesting.h"
+
+namespace pw {
+namespace {
+
+using testing::WaitFor;
+
+struct ShellCall {
+    DWORD message;
+    TNotifyIconData data;
+};
+
+class Tray : public ::testing::Test {
+protected:
+    Tray() : tray(std::make_unique<TTrayIcon>()) { Record(*tray); }
+
+    void Record(TTrayIcon& icon) {
+        icon.ShellNotifyIcon = [this](DWORD message, TNotifyIconData* data) {
+            ShellCall call{message, {}};
+            std::memcpy(&call.data, data, sizeof call.data);
+            calls.push_back(call);
+            return TRUE;
+        };
+    }
+
+    // Lets posted messages arrive.
+    static void Settle() {
+        WaitFor([] { return false; }, 200);
+    }
+
+    void PostMouse(UINT mouseMessage) {
+        PostMessageA(tray->CallbackHandle(), TTrayIcon::kCallbackMessage, 0, mouseMessage);
+    }
+
+    std::vector<DWORD> Messages() const {
+        std::vector<DWORD> result;
+        for (const auto& call : calls)
+            result.push_back(call.message);
+        return result;
+    }
+
+    std::vector<ShellCall> calls;
+    std::unique_ptr<TTrayIcon> tray;
+    UniqueIcon picture{CopyIcon(LoadIconA(nullptr, IDI_APPLICATION))};
+};
+
+TEST_F(Tray, AddSendsTheFixedRecordWithToolTipCutAt62) {
+    const std::string longTip(70, 'x');
+    tray->SetToolTip(longTip);
+    tray->SetIcon(picture.get());
+    EXPECT_TRUE(calls.empty()) << "nothing reaches the shell while inactive";
+    EXPECT_EQ(tray->ToolTip(), longTip.substr(0, 62));
+
+    tray->SetActive(true);
+    Settle();
+    ASSERT_EQ(Messages(), std::vector<DWORD>{NIM_ADD}) << "no refresh with a tool tip set";
+    const TNotifyIconData& data = calls[0].data;
+    EXPECT_EQ(data.cbSize, 88u);
+    EXPECT_EQ(data.hWnd, tray->CallbackHandle());
+    EXPECT_EQ(data.uID, 0u);
+    EXPECT_EQ(data.uFlags, 7u);
+    EXPECT_EQ(data.uCallbackMessage, 1025u);
+    EXPECT_EQ(std::string(data.szTip), longTip.substr(0, 62));
+
+    // The component shows its own copy, which outlives the caller's picture.
+    EXPECT_EQ(data.hIcon, tray->Icon());
+    EXPECT_NE(data.hIcon, picture.get());
+    picture.reset();
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(tray->Icon(), &info));
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+}
+
+TEST_F(Tray, EmptyToolTipPostsOneRefreshThatResendsTheCurrentState) {
+    tray->SetActive(true);
+    ASSERT_EQ(Messages(), std::vector<DWORD>{NIM_ADD});
+    Settle();
+    ASSERT_EQ(Messages(), (std::vector<DWORD>{NIM_ADD, NIM_MODIFY}));
+    EXPECT_EQ(calls[1].data.uFlags, 7u);
+    EXPECT_EQ(calls[1].data.szTip[0], '\0');
+
+    tray->SetToolTip("3 new messages");
+    tray->SetIcon(picture.get());
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(std::string(calls[3].data.szTip), "3 new messages");
+    EXPECT_EQ(calls[3].data.hIcon, tray->Icon());
+}
+
+TEST_F(Tray, InactiveIconIsRemovedAndModifiedNoMore) {
+    tray->SetToolTip("tip");
+    tray->SetActive(true);
+    tray->SetActive(true); // no change, no action
+    tray->SetActive(false);
+    tray->SetToolTip("later");
+    Settle();
+    EXPECT_EQ(Messages(), (std::vector<DWORD>{NIM_ADD, NIM_DELETE}));
+    EXPECT_EQ(calls[1].data.hWnd, tray->CallbackHandle());
+    tray.reset();
+    EXPECT_EQ(calls.size(), 2u) << "an icon not shown is not removed again";
+}
+
+TEST_F(Tray, DestructionRemovesAShownIcon) {
+    tray->SetToolTip("tip");
+    tray->SetActive(true);
+    const HWND window = tray->CallbackHandle();
+    tray.reset();
+    ASSERT_EQ(Messages(), (std::vector<DWORD>{NIM_ADD, NIM_DELETE}));
+    EXPECT_EQ(calls[1].data.hWnd, window);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(Tray, DesignModeShowsOnlyWithShowDesigning) {
+    tray->SetShowDesigning(true); // ignored outside design mode
+    EXPECT_TRUE(calls.empty());
+
+    TComponent form;
+    form.SetDesigning(true);
+    TTrayIcon& designed = form.CreateOwned<TTrayIcon>();
+    Record(designed);
+    designed.SetToolTip("tip");
+    designed.SetActive(true);
+    EXPECT_TRUE(calls.empty());
+    designed.SetShowDesigning(true);
+    EXPECT_EQ(Messages(), std::vector<DWORD>{NIM_ADD});
+    designed.SetShowDesigning(false);
+    designed.SetShowDesigning(true);
+    EXPECT_EQ(Messages(), (std::vector<DWORD>{NIM_ADD, NIM_DELETE, NIM_ADD}));
+}
+
+TEST_F(Tray, ShellRestartAddsTheIconAgainWhenActive) {
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    tray->SetToolTip("tip");
+    SendMessageA(tray->CallbackHandle(), taskbarCreated, 0, 0);
+    EXPECT_TRUE(calls.empty());
+    tray->SetActive(true);
+    SendMessageA(tray->CallbackHandle(), taskbarCreated, 0, 0);
+    ASSERT_EQ(Messages(), (std::vector<DWORD>{NIM_ADD, NIM_ADD}));
+    EXPECT_EQ(std::string(calls[1].data.szTip), "tip");
+}
+
+TEST_F(Tray, MouseMessagesBecomeEvents) {
+    int clicks = 0;
+    int doubleClicks = 0;
+    std::vector<int> order;
+    tray->OnClick = [&](TObject& sender) {
+        EXPECT_EQ(&sender, tray.get());
+        ++clicks;
+        order.push_back(1);
+    };
+    tray->OnDblClick = [&](TObject&) {
+        ++doubleClicks;
+        order.push_back(2);
+    };
+    // A double click as the shell reports it: up, double click, up. Moves and downs do
+    // nothing.
+    for (UINT message : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
+                         WM_RBUTTONDOWN, WM_MBUTTONUP})
+        PostMouse(message);
+    Settle();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(doubleClicks, 1);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 1}));
+}
+
+TEST_F(Tray, RightClickWithoutMenuStillReportsTheCursor) {
+    int rightClicks = 0;
+    POINT reported{};
+    tray->OnRightClick = [&](TObject&, TMouseButton button, TShiftState shift, int x, int y) {
+        ++rightClicks;
+        EXPECT_EQ(button, mbRight);
+        EXPECT_EQ(shift, 0u);
+        reported = {x, y};
+    };
+    SetCursorPos(37, 41);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    PostMouse(WM_RBUTTONUP);
+    Settle();
+    EXPECT_EQ(rightClicks, 1);
+    EXPECT_EQ(reported.x, cursor.x);
+    EXPECT_EQ(reported.y, cursor.y);
+}
+
+// Chooses the first item of the open popup menu by keyboard, from inside the menu's loop.
+void CALLBACK ChooseFirstItem(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    const HWND menu = FindWindowA("#32768", nullptr); // the popup menu's class
+    if (menu == nullptr) {
+        EndMenu();
+        return;
+    }
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+TEST_F(Tray, MenuCommandArrivesAfterTheRightClick) {
+    UniqueMenu menu(CreatePopupMenu());
+    AppendMenuA(menu.get(), MF_STRING, 42, "Check Now!");
+    AppendMenuA(menu.get(), MF_STRING, 43, "Close");
+    tray->PopupMenu = menu.get();
+    std::vector<std::string> order;
+    tray->OnRightClick = [&](TObject&, TMouseButton, TShiftState, int, int) {
+        order.push_back("right click");
+    };
+    tray->OnMenuCommand = [&](TObject& sender, UINT id) {
+        EXPECT_EQ(&sender, tray.get());
+        order.push_back("command " + std::to_string(id));
+    };
+    SetTimer(nullptr, 0, 300, &ChooseFirstItem);
+    PostMouse(WM_RBUTTONUP);
+    ASSERT_TRUE(WaitFor([&] { return order.size() >= 2; }, 5000));
+    EXPECT_EQ(order, (std::vector<std::string>{"right click", "command 42"}));
+}
+
+} // namespace
+} // namespace pw
