@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "core/Text.h"
-#include "support/SupportTesting.h"
+#include "support_components/SupportTesting.h"
 
 namespace pw {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "support/SupportTesting.h"
+#include "support_components/SupportTesting.h"
 
 namespace pw {
 namespace {

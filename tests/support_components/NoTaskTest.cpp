@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/SupportTesting.h"
+#include "support_components/SupportTesting.h"
 #include "win/UtilityWindow.h"
 
 namespace pw {

@@ -6,7 +6,7 @@
 
 #include "core/Errors.h"
 #include "core/Text.h"
-#include "support/SupportTesting.h"
+#include "support_components/SupportTesting.h"
 
 namespace pw {
 namespace {
