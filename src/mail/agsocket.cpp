@@ -367,11 +367,10 @@ bool TagSocket::ReceiveLinePart(char* buffer, size_t& count, bool& found, bool& 
     return false;
 }
 
-int TagSocket::ReadReply(std::string& line) {
-    int result = -1;
+void TagSocket::WaitForData() {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
-    // A close by the peer also ends this wait: the read below then finds out what is left.
+    // A close by the peer also ends this wait: the read that follows finds out what is left.
     WaitCounted([this] { return ReadReady || ErrorPending || ClosedByPeer; });
     if (Canceled)
         RaiseCanceled();
@@ -379,8 +378,12 @@ int TagSocket::ReadReply(std::string& line) {
         RaiseTimedOut();
     if (ErrorPending)
         RaiseSocketError(AsyncError);
-
     ReadReady = false;
+}
+
+int TagSocket::ReadReply(std::string& line) {
+    int result = -1;
+    WaitForData();
     char buffer[kReplyBufferSize] = {};
     size_t count = 0;
     bool found = false;
@@ -400,16 +403,7 @@ int TagSocket::ReadReply(std::string& line) {
 }
 
 void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
-    if (!IsSocketOpen())
-        RaiseSocketError(kMsgNotConnected);
-    WaitCounted([this] { return ReadReady || ErrorPending || ClosedByPeer; });
-    if (Canceled)
-        RaiseCanceled();
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (ErrorPending)
-        RaiseSocketError(AsyncError);
-    ReadReady = false;
+    WaitForData();
 
     std::vector<char> buffer(kMultiLineChunk);
     bool done = false;

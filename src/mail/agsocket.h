@@ -107,6 +107,8 @@ private:
     // or out of time.
     template <typename Condition> void WaitCounted(Condition condition);
     // Receives what has arrived of the current line; true once the line or the connection ended.
+    // Waits for the first data of a reply; raises for cancel, time-out or a reported error.
+    void WaitForData();
     bool ReceiveLinePart(char* buffer, size_t& count, bool& found, bool& peerClosed);
     // The error of the last Winsock call, raised unless it only says "not yet" or the operation
     // was cancelled.
