@@ -4,6 +4,7 @@
 #include "agent/PWiseF.h"
 #include "core/Password.h"
 #include "pop3script/ScriptedPop3Server.h"
+#include "support/DovecotEnv.h"
 #include "win/MessagePump.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,8 @@ const std::string& TracePath() {
     return path;
 }
 const bool kTraceOn = !TracePath().empty();
+
+constexpr char kStandInClient[] = PW_CXSYSTEM_EXE;
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -323,6 +326,38 @@ TEST_F(StandAloneCheck, RemovingTheFlagFileEndsTheAgentInTheMiddleOfACheck) {
     agent.CheckNow1Click(); // the watch ends the agent, whose end cancels the mailbox wait
     EXPECT_GE(ends_, 1);
     EXPECT_LT(GetTickCount() - start, 60000u);
+}
+
+// The whole stand-alone round trip with a real server and the stand-in client: the client
+// fetches what the agent found, records the ids and leaves the count in the flag file.
+TEST_F(AgentTest, RoundTripWithDovecotAndTheStandInClient) {
+    const auto dovecot = test::DovecotEnv::FromEnvironment();
+    if (!dovecot)
+        GTEST_SKIP() << "no dovecot for this run";
+    CopyFileA(kStandInClient, (dir_ + "CXsystem.exe").c_str(), FALSE);
+    std::string accounts;
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& user = dovecot->User(i);
+        dovecot->ClearMailbox(user.name);
+        dovecot->Deliver(user.name,
+                         "Subject: old\r\nMessage-ID: <old-" + user.name + "@x>\r\n\r\nold\r\n");
+        accounts += AccountLine(user.name + "@x", dovecot->Server(), user.name, user.password);
+        DeleteFileA((dir_ + user.name + "@" + dovecot->Server() + ".MES").c_str());
+    }
+    WriteFile(dir_ + "vtMailDa.dat", accounts);
+    TPlaceHolder& agent = Start({"1"});
+
+    agent.CheckNow1Click(); // everything is new: the client fetches all three
+    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CX-Agent: New messages were retrieved");
+
+    dovecot->Deliver(dovecot->User(1).name, "Subject: new\r\n\r\nnew\r\n");
+    agent.CheckNow1Click();
+    EXPECT_EQ(agent.ArrivedCount, 1);
+    EXPECT_EQ(ReadAll(dir_ + "PWise.flg"), "1\r\n");
+
+    agent.CheckNow1Click(); // the client recorded the ids: nothing is new any more
+    EXPECT_EQ(CountTrace("start client: CXsystem.exe /PWGM"), 2);
 }
 
 } // namespace
