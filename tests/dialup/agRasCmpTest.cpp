@@ -33,6 +33,8 @@ constexpr char kPhoneBook[] = "delay 5\n"
                               "entry Busy\nrefuse 676\n"
                               "entry NoAnswer\nfail 678 3\n";
 
+constexpr int32_t kDialBoundSeconds = 10;
+
 std::string TempPath(const char* suffix) {
     char directory[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathA(MAX_PATH, directory);
@@ -120,8 +122,11 @@ protected:
         return lines;
     }
 
-    // Message boxes are recorded, never shown; status texts and hang-up notices too.
+    // Message boxes are recorded, never shown; status texts and hang-up notices too. A dial that
+    // never hears from the library ends after kDialBoundSeconds instead of the default two
+    // minutes, so a broken library fails the test quickly.
     void Watch(TagRas& ras) {
+        ras.TimeOut = kDialBoundSeconds;
         ras.ShowMessageBox = [this](HWND, const char* text, const char*, UINT type) {
             boxes.push_back({text, type});
             return IDOK;
