@@ -3,6 +3,8 @@
 # 127.0.0.1 with three throw-away mailboxes, the client's files in a demo folder, the agent in
 # stand-alone mode under Wine with the stand-in client beside it; new mail is dropped into one
 # mailbox and the agent's trace shows the check, the new mail, the client start and the count.
+# Then background mode: the stand-in client runs, "pwagent.exe 1 /BGR" reports its check to it
+# over DDE, asks it to fetch the new mail ("GET:"), takes its "DONE:" and ends on its "CLOSE".
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -101,3 +103,60 @@ if kill -0 "$agent_pid" 2>/dev/null; then
 fi
 agent_pid=""
 say "Round trip done"
+
+say "Background mode: the stand-in client runs and serves DDE (CXsystem / TalkerConversation)"
+client_log="$demo/CXsystem.log"
+: >"$client_log"
+: >"$demo/CXsystem.cmd" # the client pokes every line appended here at the agent
+wine CXsystem.exe &
+client_pid=$!
+for _ in $(seq 1 30); do
+    grep -q "window: shown" "$client_log" 2>/dev/null && break
+    sleep 1
+done
+
+trace="$demo/trace-background.txt"
+export PWAGENT_TRACE="Z:${trace//\//\\}"
+rm -f "$trace"
+say "Starting the agent: pwagent.exe 1 /BGR (background mode, a check every minute)"
+wine pwagent.exe 1 /BGR &
+agent_pid=$!
+sleep 5
+say "New mail for alice and carol"
+for user in alice carol; do
+    message "news@example.org" "News for $user" >"$demo/new.eml"
+    "$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" "$user" "$demo/new.eml"
+done
+
+say "Waiting for the agent's minute tick (its trace follows)"
+shown=0
+for _ in $(seq 1 150); do
+    if [ -f "$trace" ]; then
+        lines=$(wc -l <"$trace")
+        if [ "$lines" -gt "$shown" ]; then
+            tail -n +"$((shown + 1))" "$trace" | sed 's/^/    /'
+            shown=$lines
+        fi
+        grep -q "dde in: DONE:" "$trace" && break
+    fi
+    sleep 1
+done
+grep -q "dde in: DONE:2" "$trace" || { echo "demo: the background round trip did not complete" >&2; exit 1; }
+
+say "What the stand-in client received and did"
+grep -E "poke|dde|retrieval|mailbox|ack" "$client_log" | sed 's/^/    /'
+
+say "The client pokes CLOSE: the agent ends"
+echo "CLOSE" >>"$demo/CXsystem.cmd"
+for _ in $(seq 1 30); do
+    kill -0 "$agent_pid" 2>/dev/null || break
+    sleep 1
+done
+tail -n 3 "$trace" | sed 's/^/    /'
+if kill -0 "$agent_pid" 2>/dev/null; then
+    echo "demo: the agent did not end on CLOSE" >&2
+    exit 1
+fi
+agent_pid=""
+kill "$client_pid" 2>/dev/null || true
+say "Background round trip done"

@@ -5,16 +5,16 @@ namespace pw {
 
 namespace {
 WindowSpec ApplicationWindowSpec(const std::string& title) {
-    WindowSpec spec;
-    spec.ClassName = "TApplication";
-    spec.Caption = title;
+    WindowSpec layout;
+    layout.ClassName = "TApplication";
+    layout.Caption = title;
     // A visible, zero-sized, unowned window: it is what owns the task-bar button; the forms
     // are owned by it and so get none of their own.
-    spec.Style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
-    spec.ExStyle = 0;
-    spec.Left = GetSystemMetrics(SM_CXSCREEN) / 2;
-    spec.Top = GetSystemMetrics(SM_CYSCREEN) / 2;
-    return spec;
+    layout.Style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX;
+    layout.ExStyle = 0;
+    layout.Left = GetSystemMetrics(SM_CXSCREEN) / 2;
+    layout.Top = GetSystemMetrics(SM_CYSCREEN) / 2;
+    return layout;
 }
 } // namespace
 

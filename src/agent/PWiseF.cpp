@@ -1,7 +1,10 @@
 // The agent's main window and its handlers; see PWiseF.h.
 #include "PWiseF.h"
 
+#include <optional>
+
 #include "agent/Settings.h"
+#include "core/Errors.h"
 #include "core/Text.h"
 #include "win/ExceptionHook.h"
 #include "win/MessagePump.h"
@@ -16,24 +19,20 @@ namespace {
 constexpr int kIconBase = 100; // resource number of Image1 is 101
 constexpr int32_t kMailboxTimeOut = 240;
 
-class NoClientLink : public IClientLink {
-public:
-    void SendToClient(const std::string& text) override { Trace("client link: drop " + text); }
-    void AskClientToRetrieve(const std::string&) override { Shared.ClientDone = true; }
-};
+constexpr int kPumpsBeforeCommand = 10;
 
 WindowSpec PlaceHolderSpec(HWND owner) {
-    WindowSpec spec;
-    spec.ClassName = "TPlaceHolder";
-    spec.Caption = "PlaceHolder";
-    spec.Style = WS_OVERLAPPEDWINDOW;
-    spec.ExStyle = 0;
-    spec.Left = -5000;
-    spec.Top = 0;
-    spec.Width = 165;
-    spec.Height = 248;
-    spec.Owner = owner;
-    return spec;
+    WindowSpec layout;
+    layout.ClassName = "TPlaceHolder";
+    layout.Caption = "PlaceHolder";
+    layout.Style = WS_OVERLAPPEDWINDOW;
+    layout.ExStyle = 0;
+    layout.Left = -5000;
+    layout.Top = 0;
+    layout.Width = 165;
+    layout.Height = 248;
+    layout.Owner = owner;
+    return layout;
 }
 
 UniqueMenu MakePopupMenu() {
@@ -54,6 +53,16 @@ std::string ModuleFileName() {
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of("\\/:");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The program file's name without its extension: the agent's DDE service name.
+std::string ProgramName(const std::vector<std::string>& args) {
+    const std::string path = args.empty() ? std::string() : args[0];
+    std::string name = path.substr(DirectoryOf(path).size());
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return name;
 }
 
 } // namespace
@@ -96,7 +105,9 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
       Halta(CreateOwned<TTimer>(200, false)), Timer2(CreateOwned<TTimer>(350, false)),
       shoot(CreateOwned<TProcess>()), POPbox(CreateOwned<TmsRemotePOP>()),
       DialUp(CreateOwned<TagRas>()), AppException1(CreateOwned<TAppException>()),
-      TrayIcon1(CreateOwned<TTrayIcon>()), ClientLink(std::make_unique<NoClientLink>()),
+      TrayIcon1(CreateOwned<TTrayIcon>()), Dde(std::make_unique<DdeInstance>()),
+      BackgroundConversation(
+          std::make_unique<DdeServer>(ProgramName(Environment.Args), "BackgroundConversation")),
       form_(PlaceHolderSpec(application.Handle()),
             [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
                 return HandleMessage(msg, wParam, lParam, result);
@@ -140,6 +151,26 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     TrayIcon1.SetIcon(Image(2));
     TrayIcon1.SetActive(true);
 
+    ClientLink = std::make_unique<TClientLink>(*this, *Dde);
+    BackgroundConversation->OnPoke = [this](DdeServer&, const std::string& item,
+                                            const std::string& text,
+                                            DdeServer::Acknowledgement ack) {
+        if (!SameTextAscii(item, BackgroundCalls.Name)) {
+            Trace("dde in, item " + DdeLogText(item) + " ignored: " + DdeLogText(text));
+            return;
+        }
+        Trace("dde in: " + DdeLogText(text));
+        BackgroundCalls.Text = text;
+        BackgroundCallsPokeData(text, std::move(ack));
+    };
+    BackgroundConversation->OnRequest = [this](DdeServer&, const std::string& item) {
+        return SameTextAscii(item, BackgroundCalls.Name)
+                   ? std::optional<std::string>(BackgroundCalls.Text)
+                   : std::nullopt;
+    };
+    BackgroundConversation->SetOnAcknowledged(
+        [](const std::string& text) { Trace("dde ack: " + DdeLogText(text)); });
+
     FormCreate();
 }
 
@@ -150,12 +181,20 @@ TPlaceHolder::~TPlaceHolder() {
 }
 
 bool TPlaceHolder::HandleMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
-    if (msg == WM_CLOSE) {
+    result = 0;
+    switch (msg) {
+    case WM_CLOSE:
         FormClose();
-        result = 0;
         return true;
+    case kClientinnChangeMessage:
+        ClientinnChange();
+        return true;
+    case kRunDeferredChecksMessage:
+        RunDeferredChecks();
+        return true;
+    default:
+        return false;
     }
-    return false;
 }
 
 void TPlaceHolder::OnMenuCommand(UINT id) {
@@ -349,10 +388,14 @@ void TPlaceHolder::RefreshCountdownLabel() {
     SetLabel3(CountdownText(CheckInterval - MinutesElapsed));
 }
 
+bool TPlaceHolder::AnyCheckRunning() const {
+    return dueCheckRunning_ || Shared.CheckRunning || clientCheckRunning_;
+}
+
 void TPlaceHolder::ExeTimerTimer() {
     // One check at a time: a tick that a "START" let through, or "Check Now!", while a check or
     // its retrieval runs is dropped.
-    if (dueCheckRunning_ || Shared.CheckRunning)
+    if (AnyCheckRunning())
         return;
     bool due = false;
     if (ScheduleType != "2") {
@@ -389,6 +432,8 @@ void TPlaceHolder::ExeTimerTimer() {
     EnableMenuItem(kCheckNow1, true);
     EnableMenuItem(kStatus1, true);
     dueCheckRunning_ = false;
+    if (!deferredChecks_.empty())
+        PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
 }
 
 void TPlaceHolder::RunStandAloneRetrieval() {
@@ -645,6 +690,104 @@ void TPlaceHolder::Timer1Timer() {
     }
 }
 
-void TPlaceHolder::FillStatusWindow(TpwSchedule&) {}
+// ---------------------------------------------------------------------------------------------
+// Commands from the client
+
+void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
+                                           DdeServer::Acknowledgement ack) {
+    for (int i = 0; i < kPumpsBeforeCommand; ++i)
+        ProcessMessages();
+    const ClientCommand command = ParseClientCommand(text);
+    if (command.kind == ClientCommand::Done) {
+        try {
+            ArrivedCount = StrToInt(command.argument);
+        } catch (const EConvertError& e) {
+            HandleUncaughtException(e);
+            return;
+        }
+        Shared.ClientDone = true;
+        return;
+    }
+    if (!BackgroundMode)
+        return;
+    switch (command.kind) {
+    case ClientCommand::Close:
+        ExeTimer.SetEnabled(false);
+        Shared.StopRequested = true;
+        // Acknowledged before the end, which leaves no moment to do it after.
+        ack.Send();
+        EndProgram();
+        break;
+    case ClientCommand::NewTime:
+        if (const auto minutes = TryStrToInt(command.argument))
+            CheckInterval = *minutes;
+        break;
+    case ClientCommand::Stop:
+        ExeTimer.SetEnabled(false);
+        Shared.StopRequested = true;
+        SetToolTip(StalledTip(Environment.LongTime()));
+        break;
+    case ClientCommand::Start:
+        ExeTimer.SetEnabled(true);
+        Shared.StopRequested = false;
+        SetToolTip(ContinuedTip(Environment.LongTime()));
+        break;
+    case ClientCommand::Check:
+        ExeTimer.SetEnabled(false);
+        Shared.StopRequested = true;
+        // This poke arrives from inside the running check's message processing: the reporting
+        // check runs from the queue once that check has returned.
+        if (AnyCheckRunning()) {
+            Trace("client check waits for the running check");
+            deferredChecks_.push_back(std::move(ack));
+            return;
+        }
+        RunClientCheck(std::move(ack));
+        break;
+    default:
+        break;
+    }
+}
+
+void TPlaceHolder::RunClientCheck(DdeServer::Acknowledgement ack) {
+    clientCheckRunning_ = true;
+    CheckForClient();
+    clientCheckRunning_ = false;
+    ack.Send();
+    if (!deferredChecks_.empty())
+        PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
+}
+
+void TPlaceHolder::RunDeferredChecks() {
+    if (ended_ || deferredChecks_.empty() || AnyCheckRunning())
+        return;
+    DdeServer::Acknowledgement ack = std::move(deferredChecks_.front());
+    deferredChecks_.pop_front();
+    // The scheduled check switched the minute tick on again at its end; the command keeps it
+    // off unless a "START" has come since.
+    if (Shared.StopRequested)
+        ExeTimer.SetEnabled(false);
+    RunClientCheck(std::move(ack));
+}
+
+void TPlaceHolder::ClientinnChange() {
+    ProcessMessages();
+}
+
+void TPlaceHolder::FillStatusWindow(TpwSchedule& window) {
+    TpwScheduleState state;
+    state.ScheduleType = ScheduleType;
+    state.ScheduleTimes = ScheduleTimes;
+    state.CheckInterval = CheckInterval;
+    state.MinutesElapsed = MinutesElapsed;
+    state.ArrivedCount = ArrivedCount;
+    state.InterpretScripts = InterpretScripts;
+    state.PermanentConnection = PermanentConnection;
+    state.PrintIncoming = PrintIncoming;
+    const SYSTEMTIME now = Environment.Now();
+    state.Now = FormatHourMinute(now.wHour, now.wMinute, Environment.TimeSeparator());
+    state.Accounts = Accounts;
+    window.FormShow(state);
+}
 
 } // namespace pw

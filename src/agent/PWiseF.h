@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,8 @@
 #include "support/NoTask.h"
 #include "support/TrayIcon.h"
 #include "support/process.h"
+#include "win/Dde.h"
+#include "win/DdeServer.h"
 #include "win/Handles.h"
 #include "win/Timer.h"
 #include "win/UtilityWindow.h"
@@ -49,16 +52,25 @@ struct AgentEnvironment {
 
 enum MenuCommand : UINT { kStatus1 = 1, kCheckNow1 = 2, kClose1 = 4 };
 
+// The agent's DDE server item: its name and its text (answered to a request; the last poke).
+struct TDdeServerItem {
+    std::string Name;
+    std::string Text;
+};
+
 class TPlaceHolder : public TComponent, public IFormOwner {
 public:
     static constexpr int kImageCount = 13;
+    // Work that DDE notices leave for the queue.
+    static constexpr UINT kClientinnChangeMessage = WM_APP + 20;
+    static constexpr UINT kRunDeferredChecksMessage = WM_APP + 21;
 
     TPlaceHolder(TApplication& application, AgentEnvironment environment);
     ~TPlaceHolder() override;
 
     // The status window; created after this window, as at program start.
     void SetStatusWindow(TpwSchedule* window) { Schedule = window; }
-    // The background-mode link with the client; a stand-in that only sets ClientDone when none.
+    // Replaces the DDE link with the client (the real one is made with the window).
     void SetClientLink(std::unique_ptr<IClientLink> link) { ClientLink = std::move(link); }
 
     HWND FormHandle() override { return form_.Handle(); }
@@ -76,6 +88,9 @@ public:
     void ExeTimerTimer();
     void Timer2Timer();
     void shootFinished();
+    // A command poked by the client; ack is released when the command has been carried out.
+    void BackgroundCallsPokeData(const std::string& text, DdeServer::Acknowledgement ack);
+    void ClientinnChange();
 
     // The check cycle.
     bool CheckAllMailboxes();
@@ -97,6 +112,8 @@ public:
     void SetToolTip(const std::string& text);
     void SetTrayIcon(HICON icon);
     HICON Image(int number) const { return Images[number - 1].get(); }
+    // Number of the image the agent last gave the tray icon.
+    int TrayImage() const { return trayImage_; }
 
     // Fields.
     std::string ProgramDir;
@@ -131,7 +148,10 @@ public:
     TNoTask* NoTask1 = nullptr;
     TTrayIcon& TrayIcon1;
     TpwSchedule* Schedule = nullptr;
+    std::unique_ptr<DdeInstance> Dde; // the agent's DDEML instance, for the client conversation
     std::unique_ptr<IClientLink> ClientLink;
+    std::unique_ptr<DdeServer> BackgroundConversation;
+    TDdeServerItem BackgroundCalls{"BackgroundCalls", "START"};
 
 private:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -143,11 +163,17 @@ private:
     void SetLabel8(const std::string& text);
     void RunStandAloneRetrieval();
     void RefreshCountdownLabel();
+    bool AnyCheckRunning() const;
+    void RunClientCheck(DdeServer::Acknowledgement ack);
+    void RunDeferredChecks();
 
     RoutedWindow form_;
     bool ended_ = false;
-    bool dueCheckRunning_ = false; // from a due minute tick to the end of its retrieval
-    int trayImage_ = 0;            // number of the image the tray shows, for the trace
+    bool dueCheckRunning_ = false;    // from a due minute tick to the end of its retrieval
+    bool clientCheckRunning_ = false; // CheckForClient for a "CHECK" command
+    // "CHECK" commands that arrived while a check ran, in order; each runs once no check runs.
+    std::deque<DdeServer::Acknowledgement> deferredChecks_;
+    int trayImage_ = 0; // number of the image the tray shows, for the trace
 };
 
 } // namespace pw

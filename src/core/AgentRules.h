@@ -45,6 +45,10 @@ std::string ReportEntry(std::string_view accountUser, std::string_view server,
                         std::string_view popUser, std::string_view address,
                         std::string_view password, int32_t newCount);
 
+// A DDE text made fit for one log or trace line: the password field of every report line of a
+// "CHECK:" reply becomes "***", CR and LF are shown as \r and \n, other control bytes as \xHH.
+std::string DdeLogText(std::string_view text);
+
 // A command poked by the client. Only the first line counts; prefixes are tested in this order
 // and with letter case.
 struct ClientCommand {

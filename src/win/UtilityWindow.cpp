@@ -8,28 +8,30 @@
 namespace pw {
 
 namespace {
-void RegisterClassOnce(const WindowSpec& spec, WNDPROC proc) {
+void RegisterClassOnce(const WindowSpec& layout, WNDPROC proc) {
     WNDCLASSA wc{};
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    if (GetClassInfoA(instance, spec.ClassName.c_str(), &wc))
+    if (GetClassInfoA(instance, layout.ClassName.c_str(), &wc))
         return;
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
-    wc.lpszClassName = spec.ClassName.c_str();
+    wc.lpszClassName = layout.ClassName.c_str();
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = spec.Background;
-    wc.hIcon = spec.Icon;
+    wc.hbrBackground = layout.Background;
+    wc.hIcon = layout.Icon;
     RegisterClassA(&wc);
 }
 } // namespace
 
-RoutedWindow::RoutedWindow(const WindowSpec& spec, Handler handler) : handler_(std::move(handler)) {
-    RegisterClassOnce(spec, &RoutedWindow::WindowProc);
-    window_.reset(CreateWindowExA(spec.ExStyle, spec.ClassName.c_str(), spec.Caption.c_str(),
-                                  spec.Style, spec.Left, spec.Top, spec.Width, spec.Height,
-                                  spec.Owner, nullptr, GetModuleHandleA(nullptr), this));
+RoutedWindow::RoutedWindow(const WindowSpec& layout, Handler handler)
+    : handler_(std::move(handler)) {
+    RegisterClassOnce(layout, &RoutedWindow::WindowProc);
+    window_.reset(CreateWindowExA(layout.ExStyle, layout.ClassName.c_str(), layout.Caption.c_str(),
+                                  layout.Style, layout.Left, layout.Top, layout.Width,
+                                  layout.Height, layout.Owner, nullptr, GetModuleHandleA(nullptr),
+                                  this));
     if (!window_)
-        throw std::runtime_error("cannot create the window " + spec.ClassName);
+        throw std::runtime_error("cannot create the window " + layout.ClassName);
 }
 
 LRESULT CALLBACK RoutedWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -32,7 +32,7 @@ public:
     // Handles one message; returns true when it did, with the result in result.
     using Handler = std::function<bool(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result)>;
 
-    RoutedWindow(const WindowSpec& spec, Handler handler);
+    RoutedWindow(const WindowSpec& layout, Handler handler);
     RoutedWindow(const RoutedWindow&) = delete;
     RoutedWindow& operator=(const RoutedWindow&) = delete;
     ~RoutedWindow() = default;

@@ -82,5 +82,15 @@ TEST(ParseClientCommand, OnlyTheFirstLineCounts) {
     EXPECT_EQ(ParseClientCommand("\r\nSTOP").kind, ClientCommand::None);
 }
 
+TEST(DdeLogText, MasksReportPasswordsAndShowsControlBytes) {
+    const std::string report = "CHECK:\r\n" +
+                               ReportEntry("joe", "pop.x", "joe", "joe@x", "s3^", 2) + "\r\n" +
+                               ReportEntry("ann", "pop.y", "ann", "ann@y", "", 1) + "\r\n";
+    EXPECT_EQ(DdeLogText(report), "CHECK:\\r\\njoe^pop.x^joe^joe@x^***^2\\r\\n"
+                                  "ann^pop.y^ann^ann@y^^1\\r\\n");
+    EXPECT_EQ(DdeLogText("GET:a@x^b@y"), "GET:a@x^b@y");
+    EXPECT_EQ(DdeLogText(std::string("START\tX\x01", 8)), "START\\x09X\\x01");
+}
+
 } // namespace
 } // namespace pw

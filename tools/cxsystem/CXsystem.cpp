@@ -1,12 +1,15 @@
 // CXsystem.exe, the stand-in mail client of the tests and the demo (never shipped): owns a
-// "TCXCmainForm" window while it runs; with "/PWGM" it retrieves the new mail of every watched
-// mailbox, writes the count to "PWise.flg" in its own directory and exits.
+// "TCXCmainForm" window while it runs and serves the agent over DDE (StandInDde.h); with "/PWGM"
+// it retrieves the new mail of every watched mailbox, writes the count to "PWise.flg" in its
+// own directory and exits.
 #include <windows.h>
 
+#include <memory>
 #include <thread>
 
 #include "MailRetrieval.h"
 #include "MainForm.h"
+#include "StandInDde.h"
 #include "Pop3Connection.h"
 #include "StandInFiles.h"
 #include "StandInLog.h"
@@ -64,6 +67,17 @@ int RunStandIn(HINSTANCE instance, const char* arguments, int showCommand, Stand
     log.Write(options.retrieve ? "start: mode retrieval (/PWGM)" : "start: mode window");
 
     WinsockSession winsock;
+    std::unique_ptr<StandInDde> dde;
+    if (!options.noDde) {
+        StandInDdeOptions ddeOptions;
+        ddeOptions.refuseAdvise = options.refuseAdvise;
+        ddeOptions.answerGet = !options.noDone;
+        ddeOptions.retrieval = SettingsFromEnvironment();
+        const std::string controlFile = EnvironmentText("PW_CXSTAND_COMMANDS");
+        ddeOptions.controlFile =
+            controlFile.empty() ? ProgramDirectory() + "CXsystem.cmd" : controlFile;
+        dde = std::make_unique<StandInDde>(std::move(ddeOptions), log);
+    }
     TCXCmainForm form(instance, log);
     int retrieved = 0;
     std::thread worker;

@@ -39,6 +39,18 @@ StandInOptions ParseStandInCommandLine(std::string_view arguments) {
             options.retrieve = true;
             continue;
         }
+        if (upper == "/NODDE") {
+            options.noDde = true;
+            continue;
+        }
+        if (upper == "/REFUSEADVISE") {
+            options.refuseAdvise = true;
+            continue;
+        }
+        if (upper == "/NODONE") {
+            options.noDone = true;
+            continue;
+        }
         if (StartsWith(upper, kExitAfter)) {
             if (auto ms = ParseMilliseconds(word.substr(kExitAfter.size()))) {
                 options.exitAfterMs = ms;

@@ -1,6 +1,7 @@
 // The stand-in client's command line: "/PWGM" retrieves and exits, "/EXITAFTER:ms" closes the
-// window after that time; any other text (such as the agent's "addr1^addr2") is kept for the
-// log and otherwise treated like a plain start.
+// window after that time; "/NODDE" serves no DDE, "/REFUSEADVISE" refuses the agent's advise
+// link, "/NODONE" never answers "GET:". Any other text (such as the agent's "addr1^addr2") is
+// kept for the log and otherwise treated like a plain start.
 #pragma once
 
 #include <optional>
@@ -12,6 +13,9 @@ namespace pw {
 struct StandInOptions {
     bool retrieve = false;               // "/PWGM"
     std::optional<unsigned> exitAfterMs; // "/EXITAFTER:ms"
+    bool noDde = false;                  // "/NODDE"
+    bool refuseAdvise = false;           // "/REFUSEADVISE"
+    bool noDone = false;                 // "/NODONE"
     std::string otherText;               // the remaining words, joined by one blank
 };
 

@@ -1,0 +1,478 @@
+// Background mode end to end: the agent (in-process, so that a test can press "Check Now!")
+// beside the stand-in client as a real process, talking DDE both ways, against the scripted
+// POP3 server. What the client received is read from its log, what the agent did from its trace.
+#include "agent/PWiseF.h"
+#include "core/AgentRules.h"
+#include "core/Password.h"
+#include "core/Text.h"
+#include "pop3script/ScriptedPop3Server.h"
+#include "win/MessagePump.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace pw {
+namespace {
+
+using test::Mailbox;
+using test::MailMessage;
+using test::ScriptedPop3Server;
+
+constexpr DWORD kLimitMs = 60000;
+
+std::string TempDir() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// The trace file is chosen once per process; each test reads what it appended.
+const std::string& TracePath() {
+    static const std::string path = [] {
+        std::string p = TempDir() + "pw-bg-test-trace.txt";
+        DeleteFileA(p.c_str());
+        SetEnvironmentVariableA("PWAGENT_TRACE", p.c_str());
+        return p;
+    }();
+    return path;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+void AppendFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << text;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Lines of a log or trace without their time stamps: the stand-in's end with "[pid] ", the
+// trace's with the first blank.
+std::vector<std::string> LinesAfterStamp(const std::string& text, const std::string& mark) {
+    std::vector<std::string> lines;
+    for (std::string line : SplitLines(text)) {
+        const size_t at = line.find(mark);
+        lines.push_back(at == std::string::npos ? line : line.substr(at + mark.size()));
+    }
+    return lines;
+}
+
+// Pumps the agent's queue until done() or the limit; false when the limit came first.
+bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = kLimitMs) {
+    const DWORD start = GetTickCount();
+    WaitUntil([&] { return done() || GetTickCount() - start >= limitMs; });
+    return done();
+}
+
+std::string AccountLine(const std::string& user, const std::string& server) {
+    return "1^" + user + "@x^" + server + "^" + UnscramblePassword("pw-" + user) + "^^False^^" +
+           user + "\r\n";
+}
+
+MailMessage Message(const std::string& uid) {
+    MailMessage m;
+    m.uid = uid;
+    m.headers = "Subject: " + uid + "\r\nMessage-ID: <" + uid + "@x>";
+    m.body = "body of " + uid;
+    return m;
+}
+
+class BackgroundTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = TempDir() + "pw-bg-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+        CreateDirectoryA(dir_.c_str(), nullptr);
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA((dir_ + "*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do
+                DeleteFileA((dir_ + entry.cFileName).c_str());
+            while (FindNextFileA(find, &entry));
+            FindClose(find);
+        }
+        GetCurrentDirectoryA(MAX_PATH, oldDir_);
+        SetCurrentDirectoryA(dir_.c_str());
+        traceStart_ = ReadAll(TracePath()).size();
+        SetEnvironmentVariableA("PW_CXSTAND_LOG", (dir_ + "CXsystem.log").c_str());
+        SetEnvironmentVariableA("PW_CXSTAND_COMMANDS", (dir_ + "CXsystem.cmd").c_str());
+        SetEnvironmentVariableA("PW_CXSTAND_TIMEOUT_MS", "20000");
+        WriteFile(dir_ + "PWise.flg", "0\r\n");
+
+        // one: one-1 fetched, one-2 and one-3 new; two: nothing new; three: three-1 new.
+        server_.AddMailbox(
+            {"one", "pw-one", {Message("one-1"), Message("one-2"), Message("one-3")}});
+        server_.AddMailbox({"two", "pw-two", {Message("two-1")}});
+        server_.AddMailbox({"three", "pw-three", {Message("three-1")}});
+        server_.Start();
+        server = "127.0.0.1:" + std::to_string(server_.Port());
+        WriteFile(dir_ + "vtMailDa.dat", AccountLine("one", server) + AccountLine("two", server) +
+                                             AccountLine("three", server));
+        WriteFile(KnownIds("one"), "one-1;2026-01-01\r\n");
+        WriteFile(KnownIds("two"), "two-1;2026-01-01\r\n");
+    }
+
+    void TearDown() override {
+        agent_.reset();
+        app_.reset();
+        StopClient();
+        server_.Stop();
+        SetCurrentDirectoryA(oldDir_);
+    }
+
+    std::string KnownIds(const std::string& user) const {
+        return dir_ + user + "@" + server + ".MES";
+    }
+
+    // The stand-in client in this test's folder (its working directory, as the agent's).
+    // A program of the build, started in this test's folder.
+    UniqueKernelHandle StartProgram(std::string exe, const std::string& commandLine) {
+        std::replace(exe.begin(), exe.end(), '/', '\\');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOWMINNOACTIVE;
+        PROCESS_INFORMATION info = {};
+        std::string line = commandLine;
+        if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            dir_.c_str(), &startup, &info))
+            return UniqueKernelHandle();
+        CloseHandle(info.hThread);
+        return UniqueKernelHandle(info.hProcess);
+    }
+
+    void StartClient(const std::string& arguments = "") {
+        client_ = StartProgram(PW_CXSYSTEM_EXE, "CXsystem.exe " + arguments);
+        ASSERT_TRUE(client_);
+        ASSERT_TRUE(PumpUntil([this] {
+            return ClientWindow() != nullptr && Contains(ClientLog(), "window: shown");
+        })) << ClientLog();
+    }
+
+    void StopClient() {
+        if (!client_)
+            return;
+        if (HWND window = ClientWindow())
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(client_.get(), 20000) != WAIT_OBJECT_0)
+            TerminateProcess(client_.get(), 99);
+        client_.reset();
+    }
+
+    static HWND ClientWindow() { return FindWindowA("TCXCmainForm", nullptr); }
+
+    TPlaceHolder& StartAgent(std::vector<std::string> args) {
+        AgentEnvironment env = AgentEnvironment::System({});
+        args.insert(args.begin(), dir_ + "pwagent.exe");
+        env.Args = args;
+        env.LongTime = [] { return std::string("12:34:56"); };
+        env.AsteriskSound = [] {};
+        env.RunProgram = [this](const std::string& command, UINT show) {
+            started_.push_back(command + " /show " + std::to_string(show));
+        };
+        env.EndProgram = [this] { ++ends_; };
+        app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
+        agent_ = std::make_unique<TPlaceHolder>(*app_, std::move(env));
+        return *agent_;
+    }
+
+    std::string ClientLog() const { return ReadAll(dir_ + "CXsystem.log"); }
+    std::vector<std::string> ClientEvents() const { return LinesAfterStamp(ClientLog(), "] "); }
+    // The texts the client received, in order, as it logs them.
+    std::vector<std::string> ClientPokes() const {
+        std::vector<std::string> pokes;
+        for (const std::string& line : ClientEvents())
+            if (StartsWith(line, "poke: "))
+                pokes.push_back(line.substr(6));
+        return pokes;
+    }
+    std::string TraceText() const { return ReadAll(TracePath()).substr(traceStart_); }
+    std::vector<std::string> Trace() const { return LinesAfterStamp(TraceText(), " "); }
+    bool Traced(const std::string& line) const {
+        const auto lines = Trace();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    // The client pokes a command at the agent; true once the agent has carried it out. The
+    // control file's escapes ("\\r", "\\n") are the trace's too.
+    bool Poke(const std::string& escapedText) {
+        AppendFile(dir_ + "CXsystem.cmd", escapedText + "\n");
+        const std::string taken = "dde ack: " + escapedText;
+        const size_t before = CountTrace(taken);
+        return PumpUntil([&] { return CountTrace(taken) > before; });
+    }
+    size_t CountTrace(const std::string& line) const {
+        const auto lines = Trace();
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    // Every poke the agent has sent so far has reached the client: a marker sent after them
+    // arrives after them.
+    void Flush() {
+        const std::string marker = "CHECKNOTE:flush " + std::to_string(++flushes_);
+        agent_->ClientLink->SendToClient(marker);
+        ASSERT_TRUE(PumpUntil([&] {
+            const auto pokes = ClientPokes();
+            return std::find(pokes.begin(), pokes.end(), marker) != pokes.end();
+        })) << ClientLog();
+    }
+    std::vector<std::string> ClientPokesWithoutFlushes() const {
+        std::vector<std::string> pokes;
+        for (const std::string& poke : ClientPokes())
+            if (!StartsWith(poke, "CHECKNOTE:flush"))
+                pokes.push_back(poke);
+        return pokes;
+    }
+
+    std::string dir_;
+    size_t traceStart_ = 0;
+    char oldDir_[MAX_PATH] = {};
+    ScriptedPop3Server server_;
+    std::string server;
+    UniqueKernelHandle client_;
+    std::vector<std::string> started_;
+    int ends_ = 0;
+    int flushes_ = 0;
+    std::unique_ptr<TApplication> app_;
+    std::unique_ptr<TPlaceHolder> agent_;
+};
+
+TEST_F(BackgroundTest, ScheduledChecksAskForTheMailboxesWithNewMailAndWaitForDone) {
+    StartClient();
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    agent.CheckNow1Click(); // returns once the client's "DONE:" has ended the wait
+    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_TRUE(Traced("dde in: DONE:3"));
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+    Flush();
+    EXPECT_EQ(ClientPokesWithoutFlushes(),
+              (std::vector<std::string>{"CHECKSTART", "CHECKSTOP", "GET:one@x^three@x"}));
+    EXPECT_TRUE(Contains(ClientLog(), "dde: advise link granted"));
+    EXPECT_TRUE(Contains(ClientLog(), "ack: DONE:3"));
+
+    // The client recorded what it fetched: the next check finds nothing and asks for nothing.
+    const size_t pokesBefore = ClientPokes().size();
+    agent.CheckNow1Click();
+    Flush();
+    auto pokes = ClientPokes();
+    pokes.erase(pokes.begin(), pokes.begin() + pokesBefore);
+    EXPECT_EQ(pokes, (std::vector<std::string>{"CHECKSTART", "CHECKSTOP", "CHECKNOTE:flush 2"}));
+    EXPECT_EQ(agent.ArrivedCount, 0);
+}
+
+TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedUntilStart) {
+    StartClient();
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    ASSERT_TRUE(Poke("CHECK")) << ClientLog();
+    const std::vector<std::string> report = {
+        "CHECK:", ReportEntry("one", server, "one", "one@x", "pw-one", 2),
+        ReportEntry("three", server, "three", "three@x", "pw-three", 1)};
+    EXPECT_EQ(Shared.ReportLines, report); // what was poked, plain password and all
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(Shared.StopRequested);
+    const std::string masked = "CHECK:\\r\\none^" + server + "^one^one@x^***^2\\r\\nthree^" +
+                               server + "^three^three@x^***^1\\r\\n";
+    EXPECT_EQ(ClientPokes(),
+              (std::vector<std::string>{"CHECKNOTE:Checking one@x for new messages...",
+                                        "CHECKNOTE:Checking two@x for new messages...",
+                                        "CHECKNOTE:Checking three@x for new messages...", masked}));
+    // Acknowledged after the whole check: the reply stands before the acknowledgement.
+    const auto events = ClientEvents();
+    const auto reply = std::find(events.begin(), events.end(), "poke: " + masked);
+    const auto ack = std::find(events.begin(), events.end(), "ack: CHECK");
+    EXPECT_LT(reply, ack);
+    EXPECT_NE(ack, events.end());
+    for (const std::string& text : {ClientLog(), TraceText()})
+        EXPECT_FALSE(Contains(text, "pw-one") || Contains(text, "pw-three")) << text;
+
+    // Nothing new anywhere: the reply is the single line "CHECK:".
+    WriteFile(KnownIds("one"), "one-3\r\n");
+    WriteFile(KnownIds("three"), "three-1\r\n");
+    ASSERT_TRUE(Poke("CHECK and more letters"));
+    EXPECT_EQ(ClientPokes().back(), "CHECK:\\r\\n");
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+
+    ASSERT_TRUE(Poke("START"));
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+    EXPECT_FALSE(Shared.StopRequested);
+    EXPECT_TRUE(
+        Traced("tool tip: CXC agent: Background task continued at 12:34:56 by CXC's demand..."));
+}
+
+TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded) {
+    // The client pokes "CHECK" while the scheduled check is in the first mailbox; the server
+    // answers that mailbox only once the agent has taken the command in.
+    test::SessionScript script;
+    script.handler = [this](const test::CommandContext& command) -> std::optional<test::Response> {
+        if (command.session == 0 && command.line == "USER one") {
+            AppendFile(dir_ + "CXsystem.cmd", "CHECK\n");
+            const DWORD start = GetTickCount();
+            while (!Traced("client check waits for the running check") &&
+                   GetTickCount() - start < 30000)
+                Sleep(50);
+        }
+        return std::nullopt;
+    };
+    server_.SetScript(script);
+    StartClient();
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    agent.CheckNow1Click();
+    ASSERT_TRUE(PumpUntil([this] { return Contains(ClientLog(), "ack: CHECK"); })) << ClientLog();
+
+    // The scheduled check ended after the mailbox in hand, without "CHECKSTOP" or "GET:"; the
+    // reporting check then went through all three.
+    const auto transcript = server_.Transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER one"), 2);
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER two"), 1);
+    const auto pokes = ClientPokes();
+    ASSERT_EQ(pokes.size(), 5u);
+    EXPECT_EQ(pokes[0], "CHECKSTART");
+    EXPECT_EQ(pokes[1], "CHECKNOTE:Checking one@x for new messages...");
+    EXPECT_TRUE(StartsWith(pokes[4], "CHECK:\\r\\none^"));
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(Shared.StopRequested);
+    EXPECT_FALSE(Shared.CheckRunning);
+}
+
+TEST_F(BackgroundTest, CommandsOfTheClient) {
+    StartClient();
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    agent.AppException1.ErrorLog = dir_ + "errors.log";
+
+    ASSERT_TRUE(Poke("STOP"));
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(Shared.StopRequested);
+    EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CXC agent: Stalled at 12:34:56 by CXC's demand...");
+
+    // Halted: "Check Now!" still dials and says "CHECKSTART", but checks no mailbox, says no
+    // "CHECKSTOP", and switches the minute tick on again.
+    agent.CheckNow1Click();
+    Flush();
+    EXPECT_EQ(ClientPokesWithoutFlushes(), std::vector<std::string>{"CHECKSTART"});
+    EXPECT_EQ(server_.ConnectionCount(), 0u);
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+
+    ASSERT_TRUE(Poke("NEWTIME: 15 "));
+    EXPECT_EQ(agent.CheckInterval, 15);
+    ASSERT_TRUE(Poke("NEWTIME:soon"));
+    EXPECT_EQ(agent.CheckInterval, 15);
+
+    ASSERT_TRUE(Poke("START\\r\\nSTOP"));
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+    EXPECT_FALSE(Shared.StopRequested);
+    ASSERT_TRUE(Poke("STOPPED NOW"));
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(Shared.StopRequested);
+
+    ASSERT_TRUE(Poke("DONE:3"));
+    EXPECT_EQ(agent.ArrivedCount, 3);
+    ASSERT_TRUE(Poke("done:5"));
+    EXPECT_EQ(agent.ArrivedCount, 3);
+    Shared.ClientDone = false;
+    ASSERT_TRUE(Poke("DONE:many"));
+    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_FALSE(Shared.ClientDone);
+    EXPECT_TRUE(Contains(ReadAll(dir_ + "errors.log"), "'many' is not a valid integer value"));
+    EXPECT_EQ(ends_, 0);
+
+    ASSERT_TRUE(Poke("CLOSE"));
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(PumpUntil([this] { return Contains(ClientLog(), "ack: CLOSE"); }));
+}
+
+TEST_F(BackgroundTest, StandAloneModeTakesOnlyDone) {
+    StartClient();
+    TPlaceHolder& agent = StartAgent({"1"});
+    for (const char* command : {"STOP", "NEWTIME:9", "CHECK", "CLOSE", "DONE:4"})
+        ASSERT_TRUE(Poke(command)) << command;
+    EXPECT_EQ(agent.ArrivedCount, 4);
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+    EXPECT_FALSE(Shared.StopRequested);
+    EXPECT_EQ(agent.CheckInterval, 1);
+    EXPECT_EQ(ends_, 0);
+    EXPECT_TRUE(ClientPokes().empty());
+    EXPECT_EQ(server_.ConnectionCount(), 0u);
+}
+
+TEST_F(BackgroundTest, ClientWindowGoneWhileWaitingForDoneEndsTheAgent) {
+    StartClient("/NODONE");
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    // Closes the client's window once it has the request, from inside the agent's wait.
+    TTimer closer(nullptr, 100, true);
+    closer.OnTimer = [this, &closer](TObject&) {
+        if (!Contains(ClientLog(), "poke: GET:"))
+            return;
+        closer.SetEnabled(false);
+        PostMessageA(ClientWindow(), WM_CLOSE, 0, 0);
+    };
+    agent.CheckNow1Click();
+    EXPECT_TRUE(Traced("dde: the client's window is gone"));
+    EXPECT_TRUE(PumpUntil([this] { return ends_ == 1; }));
+    EXPECT_FALSE(agent.Halta.Enabled());
+}
+
+TEST_F(BackgroundTest, RefusedAdviseLinkSendsNothingAndDoesNotWait) {
+    StartClient("/REFUSEADVISE");
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    agent.CheckNow1Click(); // no "GET:" could be sent: no wait
+    EXPECT_TRUE(Shared.ClientDone);
+    EXPECT_EQ(CountTrace("dde out failed: GET:one@x^three@x"), 1u);
+    EXPECT_TRUE(Contains(ClientLog(), "dde: advise link refused"));
+    EXPECT_TRUE(ClientPokes().empty());
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(BackgroundTest, ClientWithoutConversationIsStartedWithTheList) {
+    StartClient("/NODDE");
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    agent.CheckNow1Click();
+    const std::string minimised = " /show " + std::to_string(SW_SHOWMINNOACTIVE);
+    EXPECT_EQ(started_,
+              (std::vector<std::string>{
+                  "CXsystem" + minimised, "CXsystem" + minimised, "CXsystem" + minimised,
+                  dir_ + "CXsystem.exe one@x^three@x /show " + std::to_string(SW_SHOWNORMAL)}));
+    EXPECT_TRUE(Shared.ClientDone);
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(BackgroundTest, NoClientWindowEndsTheAgentAtItsNextAttempt) {
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    agent.CheckNow1Click();
+    EXPECT_TRUE(started_.empty());
+    EXPECT_TRUE(Traced("dde: the client's window is gone"));
+    EXPECT_TRUE(PumpUntil([this] { return ends_ == 1; }));
+}
+
+// The real program: "CHECK" is answered with the report, "CLOSE" ends it.
+TEST_F(BackgroundTest, TheProgramAnswersCheckAndEndsOnClose) {
+    StartClient();
+    UniqueKernelHandle agent = StartProgram(PW_PWAGENT_EXE, "pwagent.exe 1 /BGR");
+    ASSERT_TRUE(agent);
+    ASSERT_TRUE(PumpUntil([this] { return Contains(TraceText(), "tool tip: CX-Agent: Idle..."); }));
+    ASSERT_TRUE(Poke("CHECK")) << ClientLog();
+    EXPECT_EQ(ClientPokes().back(), "CHECK:\\r\\none^" + server + "^one^one@x^***^2\\r\\nthree^" +
+                                        server + "^three^three@x^***^1\\r\\n");
+    ASSERT_TRUE(Poke("CLOSE"));
+    ASSERT_EQ(WaitForSingleObject(agent.get(), kLimitMs), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(agent.get(), &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(PumpUntil([this] { return Contains(ClientLog(), "ack: CLOSE"); }));
+}
+
+} // namespace
+} // namespace pw
