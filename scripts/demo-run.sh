@@ -104,7 +104,7 @@ fi
 agent_pid=""
 say "Round trip done"
 
-say "Background mode: the stand-in client runs and serves DDE (CXsystem / TalkerConversation)"
+say "Background mode: the stand-in client runs and serves DDE (CXsystem / TalkerConversion)"
 client_log="$demo/CXsystem.log"
 : >"$client_log"
 : >"$demo/CXsystem.cmd" # the client pokes every line appended here at the agent

@@ -415,7 +415,7 @@ void TPlaceHolder::ExeTimerTimer() {
     dueCheckRunning_ = true;
     ExeTimer.SetEnabled(false);
     SetToolTip(kTipChecking);
-    if (CheckAllMailboxes()) {
+    if (CheckAllMailboxesGuarded()) {
         if (BackgroundMode) {
             SetToolTip(kTipAsking);
             ClientLink->AskClientToRetrieve(Shared.PendingAccounts);
@@ -434,6 +434,23 @@ void TPlaceHolder::ExeTimerTimer() {
     dueCheckRunning_ = false;
     if (!deferredChecks_.empty())
         PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
+}
+
+// A failure the check itself does not handle (the dial-up library reporting an error while
+// looking for a connection) goes to the exception handler, but the check still ends cleanly:
+// otherwise the minute tick would stay off and the agent would never check again.
+bool TPlaceHolder::CheckAllMailboxesGuarded() {
+    try {
+        return CheckAllMailboxes();
+    } catch (const std::exception& e) {
+        Trace(std::string("check failed: ") + e.what());
+        Shared.CheckRunning = false;
+        EnableMenuItem(kStatus1, true);
+        EnableMenuItem(kCheckNow1, true);
+        FinishCheck();
+        HandleUncaughtException(e);
+        return false;
+    }
 }
 
 void TPlaceHolder::RunStandAloneRetrieval() {
@@ -493,15 +510,9 @@ bool TPlaceHolder::CheckAllMailboxes() {
     EnableMenuItem(kStatus1, false);
     EnableMenuItem(kCheckNow1, false);
 
-    if (!ConnectDialUp()) {
-        HangUpDialUp();
-        if (!ConnectDialUp()) {
-            EnableMenuItem(kStatus1, true);
-            EnableMenuItem(kCheckNow1, true);
-            FinishCheck();
-            Shared.CheckRunning = false;
-            return false;
-        }
+    if (!DialForCheck()) {
+        Shared.CheckRunning = false;
+        return false;
     }
     ProcessMessages();
     if (BackgroundMode)
@@ -568,15 +579,8 @@ void TPlaceHolder::CheckForClient() {
     Shared.ReportLines.clear();
     StartBusyAnimation();
     try {
-        if (!ConnectDialUp()) {
-            HangUpDialUp();
-            if (!ConnectDialUp()) {
-                EnableMenuItem(kStatus1, true);
-                EnableMenuItem(kCheckNow1, true);
-                FinishCheck();
-                return;
-            }
-        }
+        if (!DialForCheck())
+            return;
         ProcessMessages();
         for (int i = 0; i < Accounts.AccountCount; ++i) {
             ProcessMessages();
@@ -617,6 +621,18 @@ void TPlaceHolder::CheckForClient() {
     }
     FinishCheck();
     ClientLink->SendToClient("CHECK:" + Trim(Shared.PendingAccounts));
+}
+
+bool TPlaceHolder::DialForCheck() {
+    if (ConnectDialUp())
+        return true;
+    HangUpDialUp();
+    if (ConnectDialUp())
+        return true;
+    EnableMenuItem(kStatus1, true);
+    EnableMenuItem(kCheckNow1, true);
+    FinishCheck();
+    return false;
 }
 
 bool TPlaceHolder::ConnectDialUp() {

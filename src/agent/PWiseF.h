@@ -94,8 +94,12 @@ public:
 
     // The check cycle.
     bool CheckAllMailboxes();
+    bool CheckAllMailboxesGuarded();
     void CheckForClient();
     bool ConnectDialUp();
+    // The dial of both checks: a second try after a failure; when that fails too, the check
+    // ends (menu enabled, resting icon) and false is returned.
+    bool DialForCheck();
     void HangUpDialUp();
     void StartBusyAnimation();
     void FinishCheck();

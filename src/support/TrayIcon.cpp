@@ -93,10 +93,10 @@ void TTrayIcon::FillIconData() {
 }
 
 void TTrayIcon::Notify(DWORD message) {
-    if (TraceEnabled()) {
-        const char* what = message == NIM_ADD ? "add" : message == NIM_MODIFY ? "modify" : "delete";
-        Trace(std::string("tray ") + what + ": \"" + IconData.szTip + "\"");
-    }
+    // Modifications are too frequent to be worth a line; their owner traces what changed.
+    if (message != NIM_MODIFY)
+        Trace(std::string("tray ") + (message == NIM_ADD ? "add" : "delete") + ": \"" +
+              IconData.szTip + "\"");
     if (ShellNotifyIcon)
         ShellNotifyIcon(message, &IconData);
 }

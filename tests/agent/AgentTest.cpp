@@ -4,6 +4,7 @@
 #include "agent/PWiseF.h"
 #include "core/Password.h"
 #include "pop3script/ScriptedPop3Server.h"
+#include "support/AgentTesting.h"
 #include "support/DovecotEnv.h"
 #include "win/MessagePump.h"
 
@@ -19,42 +20,19 @@ using test::Mailbox;
 using test::MailMessage;
 using test::ScriptedPop3Server;
 
-std::string TempDir() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return temp;
-}
+using test::AccountLine;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteTextFile;
 
 // The trace is the agent's record of what it decided; tests read the lines it wrote.
-const std::string& TracePath() {
-    static const std::string path = [] {
-        std::string p = TempDir() + "pw-agent-test-trace.txt";
-        DeleteFileA(p.c_str());
-        SetEnvironmentVariableA("PWAGENT_TRACE", p.c_str());
-        return p;
-    }();
-    return path;
+const test::TraceFile& AgentTrace() {
+    static const test::TraceFile trace("pw-agent-test-trace.txt");
+    return trace;
 }
-const bool kTraceOn = !TracePath().empty();
+const bool kTraceOn = (AgentTrace(), true);
 
 constexpr char kStandInClient[] = PW_CXSYSTEM_EXE;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string AccountLine(const std::string& address, const std::string& server,
-                        const std::string& user, const std::string& password) {
-    return "1^" + address + "^" + server + "^" + UnscramblePassword(password) + "^^False^^" + user +
-           "\r\n";
-}
 
 class AgentTest : public ::testing::Test {
 protected:
@@ -66,8 +44,8 @@ protected:
             DeleteFileA((dir_ + f).c_str());
         GetCurrentDirectoryA(MAX_PATH, oldDir_);
         SetCurrentDirectoryA(dir_.c_str());
-        WriteFile(dir_ + "PWise.flg", "0\r\n");
-        traceStart_ = ReadAll(TracePath()).size();
+        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
+        traceStart_ = AgentTrace().Mark();
         now_.wHour = 12;
         now_.wMinute = 0;
     }
@@ -100,17 +78,7 @@ protected:
     }
 
     // Trace lines this test wrote, without their time stamps.
-    std::vector<std::string> TraceLines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(ReadAll(TracePath()).substr(traceStart_));
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(line.size() > 13 ? line.substr(13) : line);
-        }
-        return lines;
-    }
+    std::vector<std::string> TraceLines() const { return AgentTrace().LinesSince(traceStart_); }
     int CountTrace(const std::string& text) const {
         int n = 0;
         for (const auto& line : TraceLines())
@@ -130,7 +98,7 @@ protected:
 };
 
 TEST_F(AgentTest, WithoutArgumentsEndsAtOnceAndReadsNoFile) {
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
     TPlaceHolder& agent = Start({});
     EXPECT_EQ(ends_, 1);
     EXPECT_EQ(agent.Accounts.AccountCount, 0);
@@ -144,7 +112,7 @@ TEST_F(AgentTest, NonNumericIntervalEndsAtOnce) {
 }
 
 TEST_F(AgentTest, StartsInStandAloneModeUnlessTheSecondArgumentIsExactlyBGR) {
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
     TPlaceHolder& agent = Start({"5", "/bgr"});
     EXPECT_FALSE(agent.BackgroundMode);
     EXPECT_EQ(agent.ProgramDir, dir_);
@@ -157,7 +125,7 @@ TEST_F(AgentTest, StartsInStandAloneModeUnlessTheSecondArgumentIsExactlyBGR) {
 }
 
 TEST_F(AgentTest, BackgroundModeAlwaysCountsDown) {
-    WriteFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=12:00\r\n");
+    WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=12:00\r\n");
     TPlaceHolder& agent = Start({"5", "/BGR"});
     EXPECT_TRUE(agent.BackgroundMode);
     EXPECT_EQ(agent.ScheduleType, "1");
@@ -174,14 +142,14 @@ TEST_F(AgentTest, CountdownChecksOnTheThirdTickAndThreeTicksAfterEachCheck) {
 }
 
 TEST_F(AgentTest, DialUpFileIntervalReplacesTheArgumentInStandAloneMode) {
-    WriteFile(dir_ + "setupRAS.RAS", "\r\n\r\n\r\n7\r\n");
+    WriteTextFile(dir_ + "setupRAS.RAS", "\r\n\r\n\r\n7\r\n");
     EXPECT_EQ(Start({"3"}).CheckInterval, 7);
 }
 
 TEST_F(AgentTest, ScheduleTableMatchesOneAndTwoDigitHoursWithOneCheck) {
-    WriteFile(dir_ + "Corvex.INI",
-              "[Auto Schedule]\r\nType=2\r\nTime1=7:05\r\nTime2=07:05\r\nTime3=0705\r\n"
-              "Time4=ab:cd\r\n");
+    WriteTextFile(dir_ + "Corvex.INI",
+                  "[Auto Schedule]\r\nType=2\r\nTime1=7:05\r\nTime2=07:05\r\nTime3=0705\r\n"
+                  "Time4=ab:cd\r\n");
     TPlaceHolder& agent = Start({"1"});
     now_.wHour = 7;
     now_.wMinute = 5;
@@ -195,7 +163,8 @@ TEST_F(AgentTest, ScheduleTableMatchesOneAndTwoDigitHoursWithOneCheck) {
 }
 
 TEST_F(AgentTest, ScheduleTableNeverMatchesWithAnotherTimeSeparator) {
-    WriteFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=07:05\r\nTime2=07.05\r\n");
+    WriteTextFile(dir_ + "Corvex.INI",
+                  "[Auto Schedule]\r\nType=2\r\nTime1=07:05\r\nTime2=07.05\r\n");
     separator_ = ".";
     TPlaceHolder& agent = Start({"1"});
     now_.wHour = 7;
@@ -247,18 +216,18 @@ protected:
         server_.Start();
         server = "127.0.0.1:" + std::to_string(server_.Port());
         // one and three have fetched their message already; two has new mail.
-        WriteFile(dir_ + "one@" + server + ".MES", "one-1;2026-12-01\r\n");
-        WriteFile(dir_ + "three@" + server + ".MES", "three-1\r\n");
+        WriteTextFile(dir_ + "one@" + server + ".MES", "one-1;2026-12-01\r\n");
+        WriteTextFile(dir_ + "three@" + server + ".MES", "three-1\r\n");
     }
     ScriptedPop3Server server_;
     std::string server;
 };
 
 TEST_F(StandAloneCheck, FirstMailboxWithNewMailEndsTheCheckAndStartsTheClient) {
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
-                                         AccountLine("nobody", server, "one", "pw") +
-                                         AccountLine("two@x", server, "two", "pw") +
-                                         AccountLine("three@x", server, "three", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
+                                             AccountLine("nobody", server, "one", "pw") +
+                                             AccountLine("two@x", server, "two", "pw") +
+                                             AccountLine("three@x", server, "three", "pw"));
     TPlaceHolder& agent = Start({"1"});
     agent.shoot.OnFinished = nullptr; // no client program here: the failure event ends the wait
     agent.CheckNow1Click();
@@ -274,8 +243,8 @@ TEST_F(StandAloneCheck, FirstMailboxWithNewMailEndsTheCheckAndStartsTheClient) {
 }
 
 TEST_F(StandAloneCheck, NoNewMailAnywhereStartsNoClient) {
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
-                                         AccountLine("three@x", server, "three", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
+                                             AccountLine("three@x", server, "three", "pw"));
     TPlaceHolder& agent = Start({"1"});
     agent.CheckNow1Click();
     EXPECT_EQ(server_.ConnectionCount(), 2u);
@@ -285,8 +254,8 @@ TEST_F(StandAloneCheck, NoNewMailAnywhereStartsNoClient) {
 
 TEST_F(StandAloneCheck, ARefusedServerFailsAtOnceAndTheNextMailboxIsChecked) {
     const std::string refused = "127.0.0.1:" + std::to_string(ScriptedPop3Server::UnusedPort());
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("gone@x", refused, "one", "pw") +
-                                         AccountLine("one@x", server, "one", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("gone@x", refused, "one", "pw") +
+                                             AccountLine("one@x", server, "one", "pw"));
     TPlaceHolder& agent = Start({"1"});
     const DWORD start = GetTickCount();
     agent.CheckNow1Click();
@@ -302,7 +271,7 @@ TEST_F(StandAloneCheck, DoubleClickWhileACheckRunsDoesNothing) {
     test::SessionScript slow;
     slow.replyDelayMs = 300;
     server_.SetScript(slow);
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
     TPlaceHolder& agent = Start({"1"});
     TpwSchedule schedule(app_->Handle());
     agent.SetStatusWindow(&schedule);
@@ -319,13 +288,32 @@ TEST_F(StandAloneCheck, RemovingTheFlagFileEndsTheAgentInTheMiddleOfACheck) {
     test::SessionScript silent;
     silent.greeting = test::Response::Hang();
     server_.SetScript(silent);
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
     TPlaceHolder& agent = Start({"1"});
     DeleteFileA((dir_ + "PWise.flg").c_str());
     const DWORD start = GetTickCount();
     agent.CheckNow1Click(); // the watch ends the agent, whose end cancels the mailbox wait
     EXPECT_GE(ends_, 1);
     EXPECT_LT(GetTickCount() - start, 60000u);
+}
+
+// The dial-up library failing while the check looks for a connection: the error goes to the
+// exception handler, and the check still ends so that the next one runs.
+TEST_F(AgentTest, ADialUpErrorEndsTheCheckAndTheNextOneRuns) {
+    const std::string config = dir_ + "rassim.txt";
+    WriteTextFile(config, "entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
+    SetEnvironmentVariableA("PW_RASAPI_PATH", PW_RASSIM_DLL);
+    SetEnvironmentVariableA("PW_RASSIM_CONFIG", config.c_str());
+    WriteTextFile(dir_ + "setupRAS.RAS",
+                  "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
+    TPlaceHolder& agent = Start({"1"});
+    SetEnvironmentVariableA("PW_RASAPI_PATH", nullptr);
+    agent.CheckNow1Click();
+    EXPECT_FALSE(Shared.CheckRunning);
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+    agent.CheckNow1Click();
+    EXPECT_EQ(CountTrace("check due"), 2);
 }
 
 // The whole stand-alone round trip with a real server and the stand-in client: the client
@@ -344,7 +332,7 @@ TEST_F(AgentTest, RoundTripWithDovecotAndTheStandInClient) {
         accounts += AccountLine(user.name + "@x", dovecot->Server(), user.name, user.password);
         DeleteFileA((dir_ + user.name + "@" + dovecot->Server() + ".MES").c_str());
     }
-    WriteFile(dir_ + "vtMailDa.dat", accounts);
+    WriteTextFile(dir_ + "vtMailDa.dat", accounts);
     TPlaceHolder& agent = Start({"1"});
 
     agent.CheckNow1Click(); // everything is new: the client fetches all three

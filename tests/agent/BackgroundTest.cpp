@@ -6,6 +6,7 @@
 #include "core/Password.h"
 #include "core/Text.h"
 #include "pop3script/ScriptedPop3Server.h"
+#include "support/AgentTesting.h"
 #include "win/MessagePump.h"
 
 #include <gtest/gtest.h>
@@ -23,36 +24,15 @@ using test::ScriptedPop3Server;
 
 constexpr DWORD kLimitMs = 60000;
 
-std::string TempDir() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return temp;
-}
+using test::AppendTextFile;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteTextFile;
 
 // The trace file is chosen once per process; each test reads what it appended.
-const std::string& TracePath() {
-    static const std::string path = [] {
-        std::string p = TempDir() + "pw-bg-test-trace.txt";
-        DeleteFileA(p.c_str());
-        SetEnvironmentVariableA("PWAGENT_TRACE", p.c_str());
-        return p;
-    }();
-    return path;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-void AppendFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::app) << text;
+const test::TraceFile& AgentTrace() {
+    static const test::TraceFile trace("pw-bg-test-trace.txt");
+    return trace;
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -78,8 +58,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = kLimitMs) {
 }
 
 std::string AccountLine(const std::string& user, const std::string& server) {
-    return "1^" + user + "@x^" + server + "^" + UnscramblePassword("pw-" + user) + "^^False^^" +
-           user + "\r\n";
+    return test::AccountLine(user + "@x", server, user, "pw-" + user);
 }
 
 MailMessage Message(const std::string& uid) {
@@ -106,11 +85,11 @@ protected:
         }
         GetCurrentDirectoryA(MAX_PATH, oldDir_);
         SetCurrentDirectoryA(dir_.c_str());
-        traceStart_ = ReadAll(TracePath()).size();
+        traceStart_ = AgentTrace().Mark();
         SetEnvironmentVariableA("PW_CXSTAND_LOG", (dir_ + "CXsystem.log").c_str());
         SetEnvironmentVariableA("PW_CXSTAND_COMMANDS", (dir_ + "CXsystem.cmd").c_str());
         SetEnvironmentVariableA("PW_CXSTAND_TIMEOUT_MS", "20000");
-        WriteFile(dir_ + "PWise.flg", "0\r\n");
+        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
 
         // one: one-1 fetched, one-2 and one-3 new; two: nothing new; three: three-1 new.
         server_.AddMailbox(
@@ -119,10 +98,11 @@ protected:
         server_.AddMailbox({"three", "pw-three", {Message("three-1")}});
         server_.Start();
         server = "127.0.0.1:" + std::to_string(server_.Port());
-        WriteFile(dir_ + "vtMailDa.dat", AccountLine("one", server) + AccountLine("two", server) +
-                                             AccountLine("three", server));
-        WriteFile(KnownIds("one"), "one-1;2026-01-01\r\n");
-        WriteFile(KnownIds("two"), "two-1;2026-01-01\r\n");
+        WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one", server) +
+                                                 AccountLine("two", server) +
+                                                 AccountLine("three", server));
+        WriteTextFile(KnownIds("one"), "one-1;2026-01-01\r\n");
+        WriteTextFile(KnownIds("two"), "two-1;2026-01-01\r\n");
     }
 
     void TearDown() override {
@@ -199,8 +179,13 @@ protected:
                 pokes.push_back(line.substr(6));
         return pokes;
     }
-    std::string TraceText() const { return ReadAll(TracePath()).substr(traceStart_); }
-    std::vector<std::string> Trace() const { return LinesAfterStamp(TraceText(), " "); }
+    std::string TraceText() const {
+        std::string text;
+        for (const auto& line : AgentTrace().LinesSince(traceStart_))
+            text += line + "\n";
+        return text;
+    }
+    std::vector<std::string> Trace() const { return AgentTrace().LinesSince(traceStart_); }
     bool Traced(const std::string& line) const {
         const auto lines = Trace();
         return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -209,7 +194,7 @@ protected:
     // The client pokes a command at the agent; true once the agent has carried it out. The
     // control file's escapes ("\\r", "\\n") are the trace's too.
     bool Poke(const std::string& escapedText) {
-        AppendFile(dir_ + "CXsystem.cmd", escapedText + "\n");
+        AppendTextFile(dir_ + "CXsystem.cmd", escapedText + "\n");
         const std::string taken = "dde ack: " + escapedText;
         const size_t before = CountTrace(taken);
         return PumpUntil([&] { return CountTrace(taken) > before; });
@@ -299,8 +284,8 @@ TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedU
         EXPECT_FALSE(Contains(text, "pw-one") || Contains(text, "pw-three")) << text;
 
     // Nothing new anywhere: the reply is the single line "CHECK:".
-    WriteFile(KnownIds("one"), "one-3\r\n");
-    WriteFile(KnownIds("three"), "three-1\r\n");
+    WriteTextFile(KnownIds("one"), "one-3\r\n");
+    WriteTextFile(KnownIds("three"), "three-1\r\n");
     ASSERT_TRUE(Poke("CHECK and more letters"));
     EXPECT_EQ(ClientPokes().back(), "CHECK:\\r\\n");
     EXPECT_FALSE(agent.ExeTimer.Enabled());
@@ -318,7 +303,7 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
     test::SessionScript script;
     script.handler = [this](const test::CommandContext& command) -> std::optional<test::Response> {
         if (command.session == 0 && command.line == "USER one") {
-            AppendFile(dir_ + "CXsystem.cmd", "CHECK\n");
+            AppendTextFile(dir_ + "CXsystem.cmd", "CHECK\n");
             const DWORD start = GetTickCount();
             while (!Traced("client check waits for the running check") &&
                    GetTickCount() - start < 30000)

@@ -4,6 +4,7 @@
 #include "agent/PWiseF.h"
 #include "core/Password.h"
 #include "pop3script/ScriptedPop3Server.h"
+#include "support/AgentTesting.h"
 #include "win/MessagePump.h"
 
 #include <shellapi.h>
@@ -17,13 +18,8 @@
 namespace pw {
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string AccountLine(const std::string& address, const std::string& server) {
-    return "1^" + address + "^" + server + "^" + UnscramblePassword("pw") + "^^False^^one\r\n";
-}
+using test::AccountLine;
+using test::WriteTextFile;
 
 std::string Text(HWND control) {
     char text[512] = {};
@@ -82,7 +78,7 @@ protected:
         CreateDirectoryA(dir_.c_str(), nullptr);
         for (const char* f : {"vtMailDa.dat", "Corvex.INI", "setupRAS.RAS"})
             DeleteFileA((dir_ + f).c_str());
-        WriteFile(dir_ + "PWise.flg", "0\r\n");
+        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
         GetCurrentDirectoryA(MAX_PATH, oldDir_);
         SetCurrentDirectoryA(dir_.c_str());
         now_.wHour = 12;
@@ -188,8 +184,8 @@ TEST_F(StatusWindowTest, OpensWithItsCaptionSizeAndStoredTexts) {
 }
 
 TEST_F(StatusWindowTest, ScheduleTableShowsTheFirstEntryNotEarlierThanNow) {
-    WriteFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=06:00\r\nTime3=12:00\r\n"
-                                   "Time4=x9:00\r\nTime5=18:00\r\nTime6=  \r\n");
+    WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=06:00\r\nTime3=12:00\r\n"
+                                       "Time4=x9:00\r\nTime5=18:00\r\nTime6=  \r\n");
     TPlaceHolder& agent = Start({"10"});
     agent.ScheduleTimes[1] = " 7:00"; // the profile reader trims values; the table may not be
     now_.wHour = 13;
@@ -227,10 +223,10 @@ TEST_F(StatusWindowTest, CountdownLineFollowsTheMinuteTickWhileOpen) {
 }
 
 TEST_F(StatusWindowTest, ListsEveryRecordWithAServerAndShowsTheThreeSettings) {
-    WriteFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "pop.x") + AccountLine("noat", "pop.x") +
-                                         AccountLine("empty@x", "") +
-                                         AccountLine("blank@x", "   ") +
-                                         AccountLine("b@y", "pop.y"));
+    WriteTextFile(dir_ + "vtMailDa.dat",
+                  AccountLine("a@x", "pop.x") + AccountLine("noat", "pop.x") +
+                      AccountLine("empty@x", "") + AccountLine("blank@x", "   ") +
+                      AccountLine("b@y", "pop.y"));
     TPlaceHolder& agent = Start({"10"});
     agent.InterpretScripts = true;
     agent.PermanentConnection = false;
@@ -364,11 +360,11 @@ protected:
         box.messages.push_back(m);
         server_.AddMailbox(box);
         server_.Start();
-        WriteFile(dir_ + "vtMailDa.dat",
-                  AccountLine("one@x", "127.0.0.1:" + std::to_string(server_.Port())));
+        WriteTextFile(dir_ + "vtMailDa.dat",
+                      AccountLine("one@x", "127.0.0.1:" + std::to_string(server_.Port())));
     }
     void Retrieve(TPlaceHolder& agent, const std::string& flag) {
-        WriteFile(dir_ + "PWise.flg", flag);
+        WriteTextFile(dir_ + "PWise.flg", flag);
         agent.CheckNow1Click();
         agent.Timer1Timer();
     }
