@@ -29,6 +29,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Waits up to SECONDS for the agent to end, shows the last LINES of its trace, fails otherwise.
+wait_for_agent_end() { # SECONDS LINES WHEN
+    for _ in $(seq 1 "$1"); do
+        kill -0 "$agent_pid" 2>/dev/null || break
+        sleep 1
+    done
+    tail -n "$2" "$trace" | sed 's/^/    /'
+    if kill -0 "$agent_pid" 2>/dev/null; then
+        echo "demo: the agent did not end $3" >&2
+        exit 1
+    fi
+    agent_pid=""
+}
+
 say() { printf '\n\033[1m>> %s\033[0m\n' "$*"; }
 
 message() { # FROM SUBJECT
@@ -92,16 +106,7 @@ sed 's/^/    /' "$demo/CXsystem.log"
 
 say "Removing PWise.flg: the agent ends within about ten seconds"
 rm -f "$demo/PWise.flg"
-for _ in $(seq 1 20); do
-    kill -0 "$agent_pid" 2>/dev/null || break
-    sleep 1
-done
-tail -n 2 "$trace" | sed 's/^/    /'
-if kill -0 "$agent_pid" 2>/dev/null; then
-    echo "demo: the agent did not end" >&2
-    exit 1
-fi
-agent_pid=""
+wait_for_agent_end 20 2 "when its flag file went"
 say "Round trip done"
 
 say "Background mode: the stand-in client runs and serves DDE (CXsystem / TalkerConversion)"
@@ -148,15 +153,6 @@ grep -E "poke|dde|retrieval|mailbox|ack" "$client_log" | sed 's/^/    /'
 
 say "The client pokes CLOSE: the agent ends"
 echo "CLOSE" >>"$demo/CXsystem.cmd"
-for _ in $(seq 1 30); do
-    kill -0 "$agent_pid" 2>/dev/null || break
-    sleep 1
-done
-tail -n 3 "$trace" | sed 's/^/    /'
-if kill -0 "$agent_pid" 2>/dev/null; then
-    echo "demo: the agent did not end on CLOSE" >&2
-    exit 1
-fi
-agent_pid=""
+wait_for_agent_end 30 3 "on CLOSE"
 kill "$client_pid" 2>/dev/null || true
 say "Background round trip done"
