@@ -29,6 +29,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Shows the agent's trace as it grows until the shell test DONE holds (150 s at the most).
+follow_trace_until() { # DONE
+    local shown=0 lines
+    for _ in $(seq 1 150); do
+        if [ -f "$trace" ]; then
+            lines=$(wc -l <"$trace")
+            if [ "$lines" -gt "$shown" ]; then
+                tail -n +"$((shown + 1))" "$trace" | sed 's/^/    /'
+                shown=$lines
+            fi
+            eval "$1" && break
+        fi
+        sleep 1
+    done
+}
+
 # Waits up to SECONDS for the agent to end, shows the last LINES of its trace, fails otherwise.
 wait_for_agent_end() { # SECONDS LINES WHEN
     for _ in $(seq 1 "$1"); do
@@ -87,18 +103,7 @@ message "friend@example.org" "Lunch tomorrow?" >"$demo/new.eml"
 "$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" bob "$demo/new.eml"
 
 say "Waiting for the agent's minute tick (its trace follows)"
-shown=0
-for _ in $(seq 1 150); do
-    if [ -f "$trace" ]; then
-        lines=$(wc -l <"$trace")
-        if [ "$lines" -gt "$shown" ]; then
-            tail -n +"$((shown + 1))" "$trace" | sed 's/^/    /'
-            shown=$lines
-        fi
-        grep -q "client ended" "$trace" && grep -q "tool tip: CX-Agent: New messages were retrieved" "$trace" && break
-    fi
-    sleep 1
-done
+follow_trace_until 'grep -q "client ended" "$trace" && grep -q "tool tip: CX-Agent: New messages were retrieved" "$trace"'
 grep -q "client ended: 1 messages retrieved" "$trace" || { echo "demo: the round trip did not complete" >&2; exit 1; }
 
 say "What the stand-in client did"
@@ -134,18 +139,7 @@ for user in alice carol; do
 done
 
 say "Waiting for the agent's minute tick (its trace follows)"
-shown=0
-for _ in $(seq 1 150); do
-    if [ -f "$trace" ]; then
-        lines=$(wc -l <"$trace")
-        if [ "$lines" -gt "$shown" ]; then
-            tail -n +"$((shown + 1))" "$trace" | sed 's/^/    /'
-            shown=$lines
-        fi
-        grep -q "dde in: DONE:" "$trace" && break
-    fi
-    sleep 1
-done
+follow_trace_until 'grep -q "dde in: DONE:" "$trace"'
 grep -q "dde in: DONE:2" "$trace" || { echo "demo: the background round trip did not complete" >&2; exit 1; }
 
 say "What the stand-in client received and did"
