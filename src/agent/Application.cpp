@@ -20,8 +20,31 @@ WindowSpec ApplicationWindowSpec(const std::string& title) {
 
 TApplication::TApplication(std::string title)
     : title_(std::move(title)),
-      window_(ApplicationWindowSpec(title_), [](UINT, WPARAM, LPARAM, LRESULT&) { return false; }) {
+      window_(ApplicationWindowSpec(title_),
+              [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+                  return HandleMessage(msg, wParam, lParam, result);
+              }) {
     ShowWindow(window_.Handle(), SW_SHOWNOACTIVATE);
+}
+
+bool TApplication::HandleMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT& result) {
+    switch (msg) {
+    case WM_CLOSE:
+        result = 0;
+        if (OnClose)
+            OnClose();
+        return true;
+    case WM_QUERYENDSESSION:
+        result = TRUE; // nothing to save, nothing to ask
+        return true;
+    case WM_ENDSESSION:
+        result = 0;
+        if (wParam && OnClose)
+            OnClose();
+        return true;
+    default:
+        return false;
+    }
 }
 
 void TApplication::SetIcon(HICON icon) {

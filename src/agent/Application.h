@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "win/UtilityWindow.h"
@@ -25,7 +26,14 @@ public:
     // Restores the application window and brings it to the front.
     void BringToFront();
 
+    // The window is being closed (its close box, Alt+F4, a WM_CLOSE from outside) or the
+    // session ends (log-off, shut-down). Closing it must end the program: left to the default,
+    // it would destroy the program's windows and leave the process running without them.
+    std::function<void()> OnClose;
+
 private:
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
     std::string title_;
     HICON icon_ = nullptr;
     RoutedWindow window_;

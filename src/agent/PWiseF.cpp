@@ -5,6 +5,7 @@
 
 #include "agent/Settings.h"
 #include "core/Errors.h"
+#include "core/ScopeExit.h"
 #include "core/Text.h"
 #include "win/ExceptionHook.h"
 #include "win/MessagePump.h"
@@ -17,7 +18,6 @@ AgentProcessState Shared;
 namespace {
 
 constexpr int kIconBase = 100; // resource number of Image1 is 101
-constexpr int32_t kMailboxTimeOut = 240;
 
 constexpr int kPumpsBeforeCommand = 10;
 
@@ -104,8 +104,9 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
       Timer1(CreateOwned<TTimer>(10000, false)), ExeTimer(CreateOwned<TTimer>(60000, false)),
       Halta(CreateOwned<TTimer>(200, false)), Timer2(CreateOwned<TTimer>(350, false)),
       shoot(CreateOwned<TProcess>()), POPbox(CreateOwned<TmsRemotePOP>()),
-      DialUp(CreateOwned<TagRas>()), AppException1(CreateOwned<TAppException>()),
-      TrayIcon1(CreateOwned<TTrayIcon>()), Dde(std::make_unique<DdeInstance>()),
+      DialUp(CreateOwned<TagRas>(Environment.RasLibraryPath)),
+      AppException1(CreateOwned<TAppException>()), TrayIcon1(CreateOwned<TTrayIcon>()),
+      Dde(std::make_unique<DdeInstance>()),
       BackgroundConversation(
           std::make_unique<DdeServer>(ProgramName(Environment.Args), "BackgroundConversation")),
       form_(PlaceHolderSpec(application.Handle()),
@@ -144,6 +145,9 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     NoTask1 = &CreateOwned<TNoTask>(Application.Title());
     NoTask1->Loaded();
 
+    // Every way the application window closes ends the program as closing the main window does.
+    Application.OnClose = [this] { FormClose(); };
+
     TrayIcon1.OwnerWindow = Application.Handle();
     TrayIcon1.PopupMenu = PopupMenu1.get();
     TrayIcon1.OnDblClick = [this](TObject&) { TrayIcon1DblClick(); };
@@ -175,16 +179,24 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
 }
 
 TPlaceHolder::~TPlaceHolder() {
+    Application.OnClose = nullptr;
     SetApplicationExceptionHandler(nullptr);
     // The components hook and use this window: free them while it still exists.
     DestroyComponents();
 }
 
-bool TPlaceHolder::HandleMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
+bool TPlaceHolder::HandleMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT& result) {
     result = 0;
     switch (msg) {
     case WM_CLOSE:
         FormClose();
+        return true;
+    case WM_QUERYENDSESSION:
+        result = TRUE;
+        return true;
+    case WM_ENDSESSION:
+        if (wParam)
+            FormClose();
         return true;
     case kClientinnChangeMessage:
         ClientinnChange();
@@ -389,7 +401,11 @@ void TPlaceHolder::RefreshCountdownLabel() {
 }
 
 bool TPlaceHolder::AnyCheckRunning() const {
-    return dueCheckRunning_ || Shared.CheckRunning || clientCheckRunning_;
+    return dueCheckRunning_ || MailboxesInUse();
+}
+
+bool TPlaceHolder::MailboxesInUse() const {
+    return Shared.CheckRunning || clientCheckRunning_;
 }
 
 void TPlaceHolder::ExeTimerTimer() {
@@ -412,23 +428,49 @@ void TPlaceHolder::ExeTimerTimer() {
         return;
 
     Trace("check due");
+    // A failure the check does not handle itself (the dial-up library failing while it looks
+    // for a connection, a client that cannot be started) goes to the exception handler; the
+    // check still ends as every check does, or the minute tick would stay off for good.
+    try {
+        RunDueCheck();
+    } catch (const std::exception& e) {
+        Trace(std::string("check failed: ") + e.what());
+        HandleUncaughtException(e);
+    }
+}
+
+void TPlaceHolder::RunDueCheck() {
     dueCheckRunning_ = true;
     ExeTimer.SetEnabled(false);
+    const ScopeExit end([this] { EndDueCheck(); });
     SetToolTip(kTipChecking);
-    if (CheckAllMailboxesGuarded()) {
-        if (BackgroundMode) {
-            SetToolTip(kTipAsking);
-            ClientLink->AskClientToRetrieve(Shared.PendingAccounts);
-            SetToolTip(kTipIdle);
-        } else {
-            RunStandAloneRetrieval();
-        }
+    if (!CheckAllMailboxes())
+        return;
+    if (BackgroundMode) {
+        SetToolTip(kTipAsking);
+        ClientLink->AskClientToRetrieve(Shared.PendingAccounts);
+        SetToolTip(kTipIdle);
+    } else {
+        RunStandAloneRetrieval();
     }
-    HangUpDialUp();
+}
+
+// The end of a due check and of the retrieval it started, however they were left: nothing in
+// here may throw.
+void TPlaceHolder::EndDueCheck() {
+    Shared.CheckRunning = false;
+    EndBusyAnimation();
+    try {
+        HangUpDialUp();
+    } catch (const std::exception& e) {
+        Trace(std::string("hang up failed: ") + e.what());
+    }
     SetToolTip(ArrivedCount > 0 ? kTipRetrieved : kTipIdle);
     MinutesElapsed = 0;
     SetLabel3(CountdownText(CheckInterval));
-    ExeTimer.SetEnabled(true);
+    // A "CHECK" that came during this check keeps the minute tick off until "START".
+    const bool held = std::exchange(checkCommandDuringDueCheck_, false) && Shared.StopRequested;
+    ExeTimer.SetEnabled(!held);
     EnableMenuItem(kCheckNow1, true);
     EnableMenuItem(kStatus1, true);
     dueCheckRunning_ = false;
@@ -436,21 +478,11 @@ void TPlaceHolder::ExeTimerTimer() {
         PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
 }
 
-// A failure the check itself does not handle (the dial-up library reporting an error while
-// looking for a connection) goes to the exception handler, but the check still ends cleanly:
-// otherwise the minute tick would stay off and the agent would never check again.
-bool TPlaceHolder::CheckAllMailboxesGuarded() {
-    try {
-        return CheckAllMailboxes();
-    } catch (const std::exception& e) {
-        Trace(std::string("check failed: ") + e.what());
-        Shared.CheckRunning = false;
-        EnableMenuItem(kStatus1, true);
-        EnableMenuItem(kCheckNow1, true);
-        FinishCheck();
-        HandleUncaughtException(e);
-        return false;
-    }
+void TPlaceHolder::EndBusyAnimation() {
+    if (!Timer2.Enabled())
+        return;
+    Timer2.SetEnabled(false);
+    ShowRestingIcon();
 }
 
 void TPlaceHolder::RunStandAloneRetrieval() {
@@ -486,7 +518,7 @@ void TPlaceHolder::PrepareMailbox(const AccountRecord& record) {
     POPbox.Password = record.AccountPassword.str();
     POPbox.Server = record.AccountServer.str();
     POPbox.UserName = record.AccountUser.str();
-    POPbox.SetTimeOut(kMailboxTimeOut);
+    POPbox.SetTimeOut(Environment.MailboxTimeOut);
     POPbox.NewMessageSize = 0;
     const std::string checking = CheckingText(record.AccountAddress.str());
     SetLabel3(checking);
@@ -695,11 +727,15 @@ void TPlaceHolder::FinishCheck() {
     Timer1Timer();
 }
 
-void TPlaceHolder::Timer1Timer() {
+void TPlaceHolder::ShowRestingIcon() {
     if (BackgroundMode)
         SetTrayIcon(ArrivedCount <= 0 ? Image(4) : Image(3));
     else
         SetTrayIcon(ArrivedCount <= 0 ? Application.Icon() : Image(1));
+}
+
+void TPlaceHolder::Timer1Timer() {
+    ShowRestingIcon();
     if (!BackgroundMode && !FileExists(ProgramDir + "PWise.flg")) {
         Trace("flag file gone");
         FormClose();
@@ -751,9 +787,12 @@ void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
     case ClientCommand::Check:
         ExeTimer.SetEnabled(false);
         Shared.StopRequested = true;
-        // This poke arrives from inside the running check's message processing: the reporting
-        // check runs from the queue once that check has returned.
-        if (AnyCheckRunning()) {
+        checkCommandDuringDueCheck_ = dueCheckRunning_;
+        // A poke that arrives from inside a running check's message processing waits: the
+        // reporting check runs from the queue once that check has returned. The waits for the
+        // client (its "DONE:", its program) leave POPbox idle, so the reporting check runs there
+        // at once: a client that wants the "CHECK:" reply before it answers "DONE:" is served.
+        if (MailboxesInUse()) {
             Trace("client check waits for the running check");
             deferredChecks_.push_back(std::move(ack));
             return;
@@ -767,22 +806,27 @@ void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
 
 void TPlaceHolder::RunClientCheck(DdeServer::Acknowledgement ack) {
     clientCheckRunning_ = true;
-    CheckForClient();
-    clientCheckRunning_ = false;
+    // However the check is left, the command is acknowledged (by the ack's own end) after it.
+    const ScopeExit end([this] {
+        clientCheckRunning_ = false;
+        EndBusyAnimation();
+        if (!deferredChecks_.empty())
+            PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
+    });
+    try {
+        CheckForClient();
+    } catch (const std::exception& e) {
+        Trace(std::string("client check failed: ") + e.what());
+        HandleUncaughtException(e);
+    }
     ack.Send();
-    if (!deferredChecks_.empty())
-        PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
 }
 
 void TPlaceHolder::RunDeferredChecks() {
-    if (ended_ || deferredChecks_.empty() || AnyCheckRunning())
+    if (ended_ || deferredChecks_.empty() || MailboxesInUse())
         return;
     DdeServer::Acknowledgement ack = std::move(deferredChecks_.front());
     deferredChecks_.pop_front();
-    // The scheduled check switched the minute tick on again at its end; the command keeps it
-    // off unless a "START" has come since.
-    if (Shared.StopRequested)
-        ExeTimer.SetEnabled(false);
     RunClientCheck(std::move(ack));
 }
 

@@ -46,6 +46,10 @@ struct AgentEnvironment {
     std::function<void(const std::string& commandLine, UINT show)> RunProgram;
     // Ends the program at once; the tray icon has been removed before it is called.
     std::function<void()> EndProgram;
+    // Seconds that each network wait of a mailbox session may last.
+    int32_t MailboxTimeOut = 240;
+    // The dial-up library by full path; empty (the product): the system's "rasapi32.dll".
+    std::string RasLibraryPath;
 
     static AgentEnvironment System(std::vector<std::string> args);
 };
@@ -94,7 +98,6 @@ public:
 
     // The check cycle.
     bool CheckAllMailboxes();
-    bool CheckAllMailboxesGuarded();
     void CheckForClient();
     bool ConnectDialUp();
     // The dial of both checks: a second try after a failure; when that fails too, the check
@@ -168,13 +171,20 @@ private:
     void RunStandAloneRetrieval();
     void RefreshCountdownLabel();
     bool AnyCheckRunning() const;
+    // POPbox is in use: a scheduled or a client check walks the mailboxes.
+    bool MailboxesInUse() const;
+    void RunDueCheck();
+    void EndDueCheck();
+    void EndBusyAnimation();
+    void ShowRestingIcon();
     void RunClientCheck(DdeServer::Acknowledgement ack);
     void RunDeferredChecks();
 
     RoutedWindow form_;
     bool ended_ = false;
-    bool dueCheckRunning_ = false;    // from a due minute tick to the end of its retrieval
-    bool clientCheckRunning_ = false; // CheckForClient for a "CHECK" command
+    bool dueCheckRunning_ = false;            // from a due minute tick to the end of its retrieval
+    bool clientCheckRunning_ = false;         // CheckForClient for a "CHECK" command
+    bool checkCommandDuringDueCheck_ = false; // a "CHECK" came while a due check ran
     // "CHECK" commands that arrived while a check ran, in order; each runs once no check runs.
     std::deque<DdeServer::Acknowledgement> deferredChecks_;
     int trayImage_ = 0; // number of the image the tray shows, for the trace

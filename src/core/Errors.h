@@ -35,6 +35,9 @@ PW_DECLARE_EXCEPTION(ERASError);
 PW_DECLARE_EXCEPTION(EConvertError);
 // A file or decoder input/output failure ("Invalid Character" from the Base64 decoder).
 PW_DECLARE_EXCEPTION(EInOutError);
+// A server went past a bound that no real mailbox comes near (a reply's size, a walk's length
+// or time); the session is given up.
+PW_DECLARE_EXCEPTION(EServerLimitError);
 
 #undef PW_DECLARE_EXCEPTION
 

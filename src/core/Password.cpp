@@ -26,14 +26,28 @@ constexpr char kTableA[] = "\x60\xAE\x44\xB1\x7B\x3A\xB8\x48\xA0\x3D\x9F\xF5\x46
 // never gains a blank that trimming a file field would remove.
 constexpr char kTableB[] = " ";
 
-// Output for one character: the mirrored position of the last occurrence in the table.
-bool Mirror(std::string_view table, char c, char& out) {
-    const size_t found = table.rfind(c);
-    if (found == std::string_view::npos)
-        return false;
-    out = table[table.size() - 1 - found];
-    return true;
+// The output for every byte, worked out once: mirrored position in table A, else in table B,
+// else the first character of B. Walking each table forwards lets the last occurrence of a
+// character decide; table A is walked last so that it wins over B.
+struct MirrorMap {
+    char out[256] = {};
+};
+
+constexpr void AddMirrors(MirrorMap& map, const char* table, size_t size) {
+    for (size_t i = 0; i < size; ++i)
+        map.out[static_cast<unsigned char>(table[i])] = table[size - 1 - i];
 }
+
+constexpr MirrorMap BuildMirrorMap() {
+    MirrorMap map;
+    for (char& c : map.out)
+        c = kTableB[0];
+    AddMirrors(map, kTableB, sizeof kTableB - 1);
+    AddMirrors(map, kTableA, sizeof kTableA - 1);
+    return map;
+}
+
+constexpr MirrorMap kMirror = BuildMirrorMap();
 
 } // namespace
 
@@ -41,10 +55,9 @@ const std::string_view kPasswordTableA(kTableA, sizeof kTableA - 1);
 const std::string_view kPasswordTableB(kTableB, sizeof kTableB - 1);
 
 std::string UnscramblePassword(std::string_view text) {
-    std::string result(text.size(), kPasswordTableB.front());
+    std::string result(text.size(), ' ');
     for (size_t i = 0; i < text.size(); ++i)
-        if (!Mirror(kPasswordTableA, text[i], result[i]))
-            Mirror(kPasswordTableB, text[i], result[i]);
+        result[i] = kMirror.out[static_cast<unsigned char>(text[i])];
     return result;
 }
 

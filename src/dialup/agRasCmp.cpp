@@ -135,20 +135,17 @@ struct DialParams {
 
 } // namespace
 
-UniqueModule LoadRasLibrary() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD n = GetEnvironmentVariableA("PW_RASAPI_PATH", path, sizeof path);
-    if (n == 0)
+UniqueModule LoadRasLibrary(const std::string& path) {
+    if (path.empty())
         return LoadSystemLibrary("rasapi32.dll");
     // A relative name would be looked for in the current directory: refuse it.
-    if (n >= sizeof path || !IsAbsolutePath(path))
+    if (path.size() > MAX_PATH || !IsAbsolutePath(path.c_str()))
         return UniqueModule();
-    return UniqueModule(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    return UniqueModule(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
-ERASError RasError(uint32_t code) {
-    const UniqueModule library = LoadRasLibrary();
-    const auto getErrorString = LookUp<RasGetErrorStringFn>(library.get(), "RasGetErrorStringA");
+ERASError RasError(uint32_t code, HMODULE library) {
+    const auto getErrorString = LookUp<RasGetErrorStringFn>(library, "RasGetErrorStringA");
     if (!getErrorString)
         return ERASError(std::string());
     char text[256] = {};
@@ -157,8 +154,8 @@ ERASError RasError(uint32_t code) {
     return ERASError(FieldText(text));
 }
 
-TagRas::TagRas(TComponent* owner)
-    : TComponent(owner), Timer(nullptr, 1000, false), Library(LoadRasLibrary()) {
+TagRas::TagRas(TComponent* owner, const std::string& libraryPath)
+    : TComponent(owner), Timer(nullptr, 1000, false), Library(LoadRasLibrary(libraryPath)) {
     Timer.OnTimer = [this](TObject&) { CountdownTick(); };
     DialEventMessage = RegisterWindowMessageA("RASDIALEVENT");
     if (owner == nullptr || !owner->Designing())
@@ -232,7 +229,7 @@ bool TagRas::IsConnected() {
     DWORD count = 0;
     LastError = enumConnections(records.data(), &size, &count);
     if (LastError != 0)
-        throw RasError(LastError);
+        throw RasError(LastError, Library.get());
     const size_t n = std::min<size_t>(count, records.size());
     for (size_t i = 0; i < n; ++i) {
         if (FieldText(records[i].szEntryName) == Service_) {
@@ -251,7 +248,7 @@ bool TagRas::IsConnected() {
         DWORD ipSize = sizeof ip;
         LastError = getProjection(records[i].hrasconn, kProjectionPppIp, &ip, &ipSize);
         if (LastError != 0)
-            throw RasError(LastError);
+            throw RasError(LastError, Library.get());
         if (!FieldText(ip.szIpAddress, kMaxIpAddressChars).empty()) {
             ConnHandle_ = records[i].hrasconn;
             return true;
@@ -350,7 +347,7 @@ void TagRas::FailDial(uint32_t code, bool hangUp) {
     if (hangUp)
         HangUp();
     Dialled = false;
-    throw RasError(code);
+    throw RasError(code, Library.get());
 }
 
 void TagRas::FailCancelled() {

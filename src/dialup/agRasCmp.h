@@ -26,21 +26,22 @@ using TRASNotifyEvent = std::function<void(TObject& Sender, const std::string& R
 using MessageBoxFunction =
     std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
 
-// Loads the RAS library: the file that the environment variable PW_RASAPI_PATH names (a full
-// path; tests and the demo point it at the simulated library), otherwise "rasapi32.dll" from
-// the system directory only. An empty handle when it cannot be loaded.
-UniqueModule LoadRasLibrary();
+// Loads the RAS library: "rasapi32.dll" from the system directory only, or, given a full path
+// (tests point it at the simulated library), that file; a relative path is refused. Nothing in
+// the environment can choose the file. An empty handle when it cannot be loaded.
+UniqueModule LoadRasLibrary(const std::string& path = std::string());
 
 // The error for a RAS error number, with the library's own text for it: "RAS error no " and the
 // number when the library has none, an empty message when the library cannot be asked.
-ERASError RasError(uint32_t code);
+ERASError RasError(uint32_t code, HMODULE library);
 
 class TagRas : public TComponent, public IDialLink {
 public:
     using ConnectionHandle = HANDLE;
     static inline const ConnectionHandle kNoConnection = INVALID_HANDLE_VALUE;
 
-    explicit TagRas(TComponent* owner = nullptr);
+    // libraryPath: see LoadRasLibrary; empty in the product.
+    explicit TagRas(TComponent* owner = nullptr, const std::string& libraryPath = std::string());
     ~TagRas() override;
 
     // Published properties.

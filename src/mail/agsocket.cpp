@@ -286,20 +286,28 @@ void TagSocket::ConnectSocket() {
                                        FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) == SOCKET_ERROR)
         RaiseSocketError(static_cast<uint16_t>(SharedWinsock().WSAGetLastError()));
 
-    if (SharedWinsock().connect(SocketHandle, reinterpret_cast<const sockaddr*>(&address),
-                                sizeof address) == SOCKET_ERROR) {
-        const int code = SharedWinsock().WSAGetLastError();
-        if (code != WSAEWOULDBLOCK)
-            RaiseSocketError(static_cast<uint16_t>(code));
+    // A socket whose connect failed is of no further use: it is closed before the error is
+    // raised, so that no one sends QUIT on it (on Windows that send fails with WSAENOTCONN and
+    // would leave the socket open for good).
+    try {
+        if (SharedWinsock().connect(SocketHandle, reinterpret_cast<const sockaddr*>(&address),
+                                    sizeof address) == SOCKET_ERROR) {
+            const int code = SharedWinsock().WSAGetLastError();
+            if (code != WSAEWOULDBLOCK)
+                RaiseSocketError(static_cast<uint16_t>(code));
+        }
+        // A refused or unreachable peer arrives as FD_CONNECT with an error: fail at once.
+        WaitCounted([this] { return ConnectDone || ErrorPending; });
+        if (Canceled)
+            RaiseCanceled();
+        if (Counter.Expired)
+            RaiseTimedOut();
+        if (!ConnectDone)
+            RaiseSocketError(AsyncError);
+    } catch (...) {
+        Close();
+        throw;
     }
-    // A refused or unreachable peer arrives as FD_CONNECT with an error: fail at once with it.
-    WaitCounted([this] { return ConnectDone || ErrorPending; });
-    if (Canceled)
-        RaiseCanceled();
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (!ConnectDone)
-        RaiseSocketError(AsyncError);
 }
 
 void TagSocket::CheckWouldBlock() {
@@ -394,6 +402,9 @@ int TagSocket::ReadReply(std::string& line) {
         line.assign(buffer, count);
         TrimTrailingLineEnds(line);
         result = ReplyCode(line);
+    } else if (peerClosed) {
+        // Nothing more can come: close now rather than leave a dead socket that looks open.
+        Close();
     }
     if (Counter.Expired)
         RaiseTimedOut();
@@ -408,6 +419,7 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
     std::vector<char> buffer(kMultiLineChunk);
     bool done = false;
     bool peerClosed = false;
+    bool tooLong = false;
     WaitCounted([&] {
         const int received =
             SharedWinsock().recv(SocketHandle, buffer.data(), static_cast<int>(buffer.size()), 0);
@@ -417,6 +429,10 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
         Fire(OnProgress, *this, expectedSize > 0 ? RoundedPercent(transferred, expectedSize) : -1,
              transferred);
         if (received > 0) {
+            if (stream.Size() + static_cast<size_t>(received) > MaxMultiLineSize) {
+                tooLong = true;
+                return true;
+            }
             stream.Write(buffer.data(), static_cast<size_t>(received));
             // Looking at the stream finds the terminator across any split between packets.
             const size_t end = stream.Position();
@@ -432,6 +448,12 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
         RaiseTimedOut();
     if (Canceled)
         RaiseCanceled();
+    if (tooLong) {
+        // The rest of the reply is never read: the dialogue cannot go on.
+        Counter.Stop();
+        Close();
+        throw EServerLimitError("reply longer than " + std::to_string(MaxMultiLineSize) + " bytes");
+    }
     // The reply can never be completed: fail now, as a reset connection does.
     if (!done)
         RaiseSocketError(WSAECONNRESET);

@@ -57,6 +57,9 @@ public:
 
     std::string Server;
     uint16_t DefaultPort = 0;
+    // The most a multi-line reply may bring (a header block is a few KiB): a server that sends
+    // more fails the read with EServerLimitError, the connection closed.
+    size_t MaxMultiLineSize = 1024 * 1024;
 
     TNotifyEvent OnOpen;
     TNotifyEvent OnClosing;

@@ -41,7 +41,7 @@ FARPROC TagWinsock::GetProc(const char* name) const {
             at == std::string::npos ? format : format.substr(0, at) + name + format.substr(at + 2);
         throw EWinsockDLLError(text);
     }
-    return address;
+    return procFilter_ ? procFilter_(name, address) : address;
 }
 
 int TagWinsock::closesocket(SOCKET s) const {

@@ -6,6 +6,7 @@
 #include <winsock.h> // Winsock 1.1 types and constants only; nothing here is linked
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/Component.h"
@@ -25,6 +26,11 @@ public:
     void Unload();
     // Raises EWinsockDLLError "Winsock is not loaded" or "Function <name> not found".
     FARPROC GetProc(const char* name) const;
+
+    // Sees every address a call looks up and may hand back another one of the same type: tests
+    // make a function answer as a platform would that they do not run on. Empty: none.
+    using ProcFilter = std::function<FARPROC(const char* name, FARPROC address)>;
+    void SetProcFilter(ProcFilter filter) { procFilter_ = std::move(filter); }
 
     int closesocket(SOCKET s) const;
     int connect(SOCKET s, const sockaddr* name, int namelen) const;
@@ -61,6 +67,7 @@ private:
 
     std::string libraryName_;
     UniqueModule LibHandle;
+    ProcFilter procFilter_;
 };
 
 // The one binding of the process, shared by every socket; unloaded at program exit.

@@ -23,7 +23,14 @@ void TmsMailBase::OpenMailbox() {
 void TmsMailBase::CloseMailbox() {
     if (!IsSocketOpen())
         return;
-    Logout();
+    // The socket is closed whatever the logout meets: an unsendable or refused QUIT must not
+    // leave it open, or every later OpenMailbox would find it open and do nothing.
+    try {
+        Logout();
+    } catch (...) {
+        Close();
+        throw;
+    }
     Close();
 }
 

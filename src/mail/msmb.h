@@ -12,7 +12,8 @@ public:
 
     // Open and Login, unless the connection is open already.
     void OpenMailbox();
-    // Logout and Close, unless no connection is open.
+    // Logout and Close, unless no connection is open. The connection is closed even when the
+    // logout fails (the error is raised after the close).
     void CloseMailbox();
 
     virtual void Login() = 0;

@@ -5,24 +5,15 @@
 #include <fstream>
 #include <iterator>
 
-#include "core/Delimited.h"
 #include "core/Errors.h"
 #include "core/MemoryStream.h"
 #include "core/MessageTable.h"
+#include "core/Pop3Reply.h"
 #include "core/Text.h"
 #include "win/MessagePump.h"
 #include "win/Trace.h"
 
 namespace pw {
-
-namespace {
-
-// The reply without its status word and the blank after it ("+OK ").
-std::string AfterStatus(const std::string& reply) {
-    return reply.size() > 4 ? reply.substr(4) : std::string();
-}
-
-} // namespace
 
 TmsCustomPOP::TmsCustomPOP(TComponent* owner) : TmsMailBase(owner) {
     ServiceName = "pop3";
@@ -30,9 +21,7 @@ TmsCustomPOP::TmsCustomPOP(TComponent* owner) : TmsMailBase(owner) {
 }
 
 int TmsCustomPOP::ReplyCode(const std::string& line) {
-    if (line.empty())
-        return 0;
-    return line[0] == '+' ? 1 : line[0] == '-' ? -1 : 0;
+    return Pop3ReplyCode(line);
 }
 
 void TmsCustomPOP::CheckParams() {
@@ -70,14 +59,7 @@ void TmsCustomPOP::Login() {
 
 void TmsCustomPOP::GetStat() {
     Command("STAT");
-    std::string rest = AfterStatus(LastReply);
-    size_t blank = rest.find(' ');
-    if (blank == std::string::npos)
-        return;
-    MessageCount = StrToInt(std::string_view(rest).substr(0, blank));
-    rest.erase(0, blank + 1);
-    blank = rest.find(' ');
-    MailboxSize = StrToInt(std::string_view(rest).substr(0, blank));
+    ReadStatReply(LastReply, MessageCount, MailboxSize);
 }
 
 void TmsCustomPOP::Logout() {
@@ -118,14 +100,22 @@ void TmsRemotePOP::LoadKnownIds() {
         return; // no file yet: every message is new
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
-    KnownIds = SplitLines(text);
+    KnownIds = SplitKnownIds(text);
 }
 
 void TmsRemotePOP::CountNewMessages() {
     LoadKnownIds();
     NewMessageSize = 0;
     NewMessageCount = 0;
+    const DWORD start = GetTickCount();
     for (int32_t index = MessageCount - 1; index >= 0; --index) {
+        const int32_t examined = MessageCount - 1 - index;
+        if (examined >= MaxMessagesExamined)
+            throw EServerLimitError("walk stopped after " + std::to_string(examined) +
+                                    " messages: the limit for one mailbox");
+        if ((GetTickCount() - start) / 1000 >= WalkTimeLimit)
+            throw EServerLimitError("walk stopped after " + std::to_string(WalkTimeLimit) +
+                                    " s: the time limit for one mailbox");
         TmsRemoteInfoItem item;
         GetMessageInfo(index, item);
         std::string id = item.Headers.GetFieldValue("X-UIDL");
@@ -165,22 +155,11 @@ std::string TmsRemotePOP::GetUniqueId(int32_t index, const std::string& fallback
     } catch (const Exception&) {
         line.clear(); // the header's id serves instead
     }
-    line = Trim(line);
-    if (line.empty() || line[0] != '+')
-        return fallback;
-    const std::string rest = AfterStatus(line);
-    const size_t blank = rest.find(' ');
-    if (blank == std::string::npos)
-        return fallback;
-    return Trim(std::string_view(rest).substr(blank + 1));
+    return UidlReplyId(line, fallback);
 }
 
 bool TmsRemotePOP::IsKnownId(const std::string& id) const {
-    for (auto it = KnownIds.rbegin(); it != KnownIds.rend(); ++it) {
-        if (Trim(GetDelimitedField(1, *it, ';')) == id)
-            return true;
-    }
-    return false;
+    return KnownIdsHold(KnownIds, id);
 }
 
 void TmsRemotePOP::SaveMessage(int32_t number, TMemoryStream& stream) {

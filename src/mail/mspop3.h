@@ -88,6 +88,11 @@ public:
     std::vector<std::string> KnownIds;
     int32_t NewMessageCount = 0;
     int32_t NewMessageSize = 0;
+    // Bounds of one walk, far above real mailboxes (a walk costs three commands a message): a
+    // server that claims ever more messages with ever new ids cannot hold a check for hours.
+    // Past either, CountNewMessages fails with EServerLimitError.
+    int32_t MaxMessagesExamined = 50000;
+    uint32_t WalkTimeLimit = 600; // seconds
 
     // Newest first, stopping at the first message whose id the known-ids file holds.
     void CountNewMessages();

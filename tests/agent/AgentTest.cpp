@@ -6,10 +6,12 @@
 #include "pop3script/ScriptedPop3Server.h"
 #include "support/AgentTesting.h"
 #include "support/DovecotEnv.h"
+#include "support/WindowsSendErrors.h"
 #include "win/MessagePump.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -37,8 +39,9 @@ constexpr char kStandInClient[] = PW_CXSYSTEM_EXE;
 class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = TempDir() + "pw-agent-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-'); // a parameterised test's "Name/1"
+        dir_ = TempDir() + "pw-agent-" + name + "\\";
         CreateDirectoryA(dir_.c_str(), nullptr);
         for (const char* f : {"vtMailDa.dat", "Corvex.INI", "setupRAS.RAS", "PWise.flg"})
             DeleteFileA((dir_ + f).c_str());
@@ -68,6 +71,8 @@ protected:
             if (agent_)
                 agent_->POPbox.CancelOperation();
         };
+        env.MailboxTimeOut = mailboxTimeOut_;
+        env.RasLibraryPath = rasLibraryPath_;
         return env;
     }
 
@@ -75,6 +80,18 @@ protected:
         app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
         agent_ = std::make_unique<TPlaceHolder>(*app_, Environment(std::move(args)));
         return *agent_;
+    }
+
+    // The state that the normal end of a check leaves, and a next check that runs.
+    void ExpectTheCheckEndedAndTheNextOneRuns(TPlaceHolder& agent, int checksThen) {
+        EXPECT_FALSE(Shared.CheckRunning);
+        EXPECT_TRUE(agent.ExeTimer.Enabled());
+        EXPECT_TRUE(agent.MenuEnabled(kStatus1));
+        EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+        EXPECT_FALSE(agent.Timer2.Enabled()); // the busy animation
+        EXPECT_EQ(agent.TrayImage(), agent.BackgroundMode ? 4 : 2);
+        agent.CheckNow1Click();
+        EXPECT_EQ(CountTrace("check due"), checksThen);
     }
 
     // Trace lines this test wrote, without their time stamps.
@@ -93,6 +110,8 @@ protected:
     std::string separator_ = ":";
     std::vector<std::string> started_;
     int ends_ = 0;
+    int32_t mailboxTimeOut_ = 240;
+    std::string rasLibraryPath_;
     std::unique_ptr<TApplication> app_;
     std::unique_ptr<TPlaceHolder> agent_;
 };
@@ -200,6 +219,30 @@ TEST_F(AgentTest, RemovingTheFlagFileEndsTheAgentAtTheNextWatch) {
     EXPECT_EQ(ends_, 1);
 }
 
+// The application window stands for the program on the task bar while the status window is
+// open; closing it by any means, and the end of the session, end the agent with its tray icon.
+TEST_F(AgentTest, ClosingTheApplicationWindowEndsTheAgent) {
+    TPlaceHolder& agent = Start({"5"});
+    const HWND window = FindWindowA("TApplication", "Vantiro's Automation Agent");
+    ASSERT_EQ(window, app_->Handle());
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(agent.TrayIcon1.Active());
+    EXPECT_TRUE(IsWindow(agent.FormHandle())); // not torn down behind the agent's back
+}
+
+TEST_F(AgentTest, TheEndOfTheSessionEndsTheAgentWithoutAsking) {
+    TPlaceHolder& agent = Start({"5", "/BGR"});
+    for (HWND window : {app_->Handle(), agent.FormHandle()})
+        EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageA(app_->Handle(), WM_ENDSESSION, FALSE, 0); // another program said no
+    EXPECT_EQ(ends_, 0);
+    SendMessageA(agent.FormHandle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    SendMessageA(app_->Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(agent.TrayIcon1.Active());
+}
+
 class StandAloneCheck : public AgentTest {
 protected:
     void SetUp() override {
@@ -267,6 +310,64 @@ TEST_F(StandAloneCheck, ARefusedServerFailsAtOnceAndTheNextMailboxIsChecked) {
     EXPECT_TRUE(refusedTraced);
 }
 
+// Every way a session can fail leaves the socket closed, so that the healthy mailbox after it
+// is contacted in this check and in the next. Sends fail as Windows fails them, so that no
+// platform's error code closes the socket by chance.
+enum class SessionFault { Refused, CloseAfterGreeting, PassRefusedThenClose, ResetInTop, Silent };
+
+class SessionFaultCheck : public StandAloneCheck,
+                          public ::testing::WithParamInterface<SessionFault> {};
+
+TEST_P(SessionFaultCheck, TheNextMailboxIsContactedInThisAndTheNextCheck) {
+    ScriptedPop3Server faulty;
+    Mailbox box{"one", "pw", {}};
+    MailMessage m;
+    m.headers = "Subject: hi";
+    m.uid = "bad-1";
+    box.messages.push_back(m);
+    faulty.AddMailbox(box);
+    test::SessionScript script;
+    switch (GetParam()) {
+    case SessionFault::Refused:
+        break;
+    case SessionFault::CloseAfterGreeting:
+        script.greeting = test::Response::Line("+OK hello").ThenClose();
+        break;
+    case SessionFault::PassRefusedThenClose:
+        script.replies["PASS"] = test::Response::Line("-ERR [AUTH] no").ThenClose();
+        break;
+    case SessionFault::ResetInTop:
+        script.replies["TOP"] = test::Response::Raw("+OK\r\nSubject: hi\r\n").ThenReset();
+        break;
+    case SessionFault::Silent:
+        script.greeting = test::Response::Hang();
+        mailboxTimeOut_ = 1;
+        break;
+    }
+    faulty.SetScript(script);
+    faulty.Start();
+    const std::string faultyServer =
+        "127.0.0.1:" + std::to_string(GetParam() == SessionFault::Refused
+                                          ? ScriptedPop3Server::UnusedPort()
+                                          : faulty.Port());
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("bad@x", faultyServer, "one", "pw") +
+                                             AccountLine("one@x", server, "one", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    test::WindowsSendErrors windows(test::WindowsSendErrors::Mode::FailuresAsWindows);
+    agent.CheckNow1Click();
+    agent.CheckNow1Click();
+    EXPECT_EQ(server_.ConnectionCount(), 2u);
+    const auto transcript = server_.Transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "STAT"), 2);
+    EXPECT_FALSE(agent.POPbox.IsSocketOpen());
+    EXPECT_EQ(CountTrace("check due"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFault, SessionFaultCheck,
+                         ::testing::Values(SessionFault::Refused, SessionFault::CloseAfterGreeting,
+                                           SessionFault::PassRefusedThenClose,
+                                           SessionFault::ResetInTop, SessionFault::Silent));
+
 TEST_F(StandAloneCheck, DoubleClickWhileACheckRunsDoesNothing) {
     test::SessionScript slow;
     slow.replyDelayMs = 300;
@@ -302,18 +403,64 @@ TEST_F(StandAloneCheck, RemovingTheFlagFileEndsTheAgentInTheMiddleOfACheck) {
 TEST_F(AgentTest, ADialUpErrorEndsTheCheckAndTheNextOneRuns) {
     const std::string config = dir_ + "rassim.txt";
     WriteTextFile(config, "entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
-    SetEnvironmentVariableA("PW_RASAPI_PATH", PW_RASSIM_DLL);
+    rasLibraryPath_ = PW_RASSIM_DLL;
     SetEnvironmentVariableA("PW_RASSIM_CONFIG", config.c_str());
     WriteTextFile(dir_ + "setupRAS.RAS",
                   "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
     TPlaceHolder& agent = Start({"1"});
-    SetEnvironmentVariableA("PW_RASAPI_PATH", nullptr);
     agent.CheckNow1Click();
-    EXPECT_FALSE(Shared.CheckRunning);
-    EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+    ExpectTheCheckEndedAndTheNextOneRuns(agent, 2);
+    SetEnvironmentVariableA("PW_RASSIM_CONFIG", nullptr);
+}
+
+// A link with the client that fails at one command, as an unexpected error would.
+class FailingClientLink : public IClientLink {
+public:
+    explicit FailingClientLink(std::string failAt) : failAt_(std::move(failAt)) {}
+    void SendToClient(const std::string& text) override { FailAt(text); }
+    void AskClientToRetrieve(const std::string& list) override { FailAt("GET:" + list); }
+
+private:
+    void FailAt(const std::string& text) const {
+        if (text.compare(0, failAt_.size(), failAt_) == 0)
+            throw std::runtime_error("link failed at " + failAt_);
+    }
+    std::string failAt_;
+};
+
+// Whatever throws in a phase of a check, the check ends as a normal one does.
+TEST_F(StandAloneCheck, AFailureInAnyPhaseOfACheckLeavesNothingHalfDone) {
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
+                                             AccountLine("two@x", server, "two", "pw"));
+    struct Phase {
+        const char* failAt;
+        std::vector<std::string> args;
+    };
+    for (const Phase& phase : {Phase{"CHECKSTART", {"1", "/BGR"}}, Phase{"GET:", {"1", "/BGR"}},
+                               Phase{"sound", {"1"}}}) {
+        SCOPED_TRACE(phase.failAt);
+        const size_t before = static_cast<size_t>(CountTrace("check due"));
+        TPlaceHolder& agent = Start(phase.args);
+        agent.SetClientLink(std::make_unique<FailingClientLink>(phase.failAt));
+        agent.Environment.AsteriskSound = [] { throw std::runtime_error("no sound"); };
+        agent.CheckNow1Click();
+        ExpectTheCheckEndedAndTheNextOneRuns(agent, static_cast<int>(before) + 2);
+        agent_.reset();
+    }
+}
+
+TEST_F(StandAloneCheck, AFailedClientCheckStillLetsTheNextChecksRun) {
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("two@x", server, "two", "pw"));
+    TPlaceHolder& agent = Start({"1", "/BGR"});
+    agent.SetClientLink(std::make_unique<FailingClientLink>("CHECK:"));
+    agent.BackgroundCallsPokeData("CHECK", DdeServer::Acknowledgement());
+    EXPECT_FALSE(agent.Timer2.Enabled());
+    EXPECT_EQ(agent.TrayImage(), 4);
+    agent.BackgroundCallsPokeData("CHECK", DdeServer::Acknowledgement());
+    EXPECT_EQ(CountTrace("report: two@x has 1 new"), 2); // not left waiting for the first
+    agent.BackgroundCallsPokeData("START", DdeServer::Acknowledgement());
     agent.CheckNow1Click();
-    EXPECT_EQ(CountTrace("check due"), 2);
+    EXPECT_EQ(CountTrace("check due"), 1);
 }
 
 // The whole stand-alone round trip with a real server and the stand-in client: the client

@@ -8,6 +8,7 @@
 #include "pop3script/ScriptedPop3Server.h"
 #include "support/AgentTesting.h"
 #include "win/MessagePump.h"
+#include "win/Timer.h"
 
 #include <gtest/gtest.h>
 
@@ -330,6 +331,38 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
     EXPECT_FALSE(agent.ExeTimer.Enabled());
     EXPECT_TRUE(Shared.StopRequested);
     EXPECT_FALSE(Shared.CheckRunning);
+}
+
+// While the agent waits for "DONE:" no mailbox is in use: a "CHECK" that the client sends then,
+// wanting the "CHECK:" reply before it answers "DONE:", is served at once instead of waiting
+// for the wait it would itself have to end.
+TEST_F(BackgroundTest, CheckWhileTheAgentWaitsForDoneIsAnsweredBeforeDone) {
+    StartClient("/CHECKFIRST");
+    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    // A deadlock would hold the wait for "DONE:" for ever: the watchdog ends it and says so.
+    bool deadlocked = false;
+    TTimer watchdog(nullptr, kLimitMs, true);
+    watchdog.OnTimer = [&](TObject&) {
+        deadlocked = true;
+        watchdog.SetEnabled(false);
+        Shared.ClientDone = true;
+    };
+    agent.CheckNow1Click(); // returns once the client's "DONE:" has ended the wait
+    ASSERT_FALSE(deadlocked) << ClientLog();
+    EXPECT_EQ(agent.ArrivedCount, 3);
+    Flush();
+    EXPECT_TRUE(Contains(ClientLog(), "dde: CHECK: reply received")) << ClientLog();
+    EXPECT_FALSE(Contains(ClientLog(), "no CHECK: reply in time"));
+    const auto pokes = ClientPokesWithoutFlushes();
+    ASSERT_EQ(pokes.size(), 7u);
+    EXPECT_EQ(pokes[2], "GET:one@x^three@x");
+    EXPECT_EQ(pokes[3], "CHECKNOTE:Checking one@x for new messages...");
+    EXPECT_TRUE(StartsWith(pokes[6], "CHECK:\\r\\none^")) << pokes[6];
+    // The command keeps the minute tick off after the check it came in, until "START".
+    EXPECT_FALSE(agent.ExeTimer.Enabled());
+    EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+    ASSERT_TRUE(Poke("START"));
+    EXPECT_TRUE(agent.ExeTimer.Enabled());
 }
 
 TEST_F(BackgroundTest, CommandsOfTheClient) {

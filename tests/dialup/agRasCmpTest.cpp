@@ -64,11 +64,10 @@ struct Box {
 class DialUp : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetEnvironmentVariableA("PW_RASAPI_PATH", simPath_.c_str());
         SetEnvironmentVariableA("PW_RASSIM_CONFIG", configPath_.c_str());
         SetEnvironmentVariableA("PW_RASSIM_LOG", logPath_.c_str());
         WriteConfig(kPhoneBook);
-        sim_ = LoadRasLibrary();
+        sim_ = LoadRasLibrary(simPath_);
         ASSERT_TRUE(sim_) << simPath_;
         ASSERT_NE(GetProcAddress(sim_.get(), "PwRasSimReset"), nullptr)
             << "Wine loaded its own rasapi32: run with WINEDLLOVERRIDES=rasapi32=n,b";
@@ -79,7 +78,6 @@ protected:
     void TearDown() override {
         ResetSim();
         sim_.reset();
-        SetEnvironmentVariableA("PW_RASAPI_PATH", nullptr);
         SetEnvironmentVariableA("PW_RASSIM_CONFIG", nullptr);
         SetEnvironmentVariableA("PW_RASSIM_LOG", nullptr);
         DeleteFileA(configPath_.c_str());
@@ -148,7 +146,7 @@ protected:
 };
 
 TEST_F(DialUp, ReadsTheEntriesInOrderAndValidatesTheServiceIgnoringCase) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     EXPECT_THAT(ras.Entries, ElementsAre("Office", "Home", "Silent", "Busy", "NoAnswer"));
     EXPECT_TRUE(ras.RasAvailable());
@@ -175,7 +173,7 @@ TEST_F(DialUp, MoreThan25EntriesLeaveTheListEmptyAndRefuseEveryService) {
     for (int i = 1; i <= 26; ++i)
         config += "entry E" + std::to_string(i) + "\n";
     WriteConfig(config);
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     EXPECT_THAT(ras.Entries, IsEmpty());
     EXPECT_FALSE(ras.RasAvailable());
@@ -188,7 +186,7 @@ TEST_F(DialUp, MoreThan25EntriesLeaveTheListEmptyAndRefuseEveryService) {
 
 TEST_F(DialUp, ForceServiceCountsOnlyAConnectionOfTheEntryInItsExactCase) {
     WriteConfig(std::string(kPhoneBook) + "connection 0x500 Office\nip 10.9.9.9\n");
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("office");
     EXPECT_FALSE(ras.IsConnected());
@@ -206,7 +204,7 @@ TEST_F(DialUp, ForceServiceCountsOnlyAConnectionOfTheEntryInItsExactCase) {
 TEST_F(DialUp, WithoutForceServiceTheFirstConnectionWithAnAddressCounts) {
     WriteConfig(std::string(kPhoneBook) +
                 "connection 0x500 Elsewhere\nconnection 0x600 Other\nip 192.168.5.5\n");
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.ForceService = false;
     ras.SetService("Office");
@@ -232,7 +230,7 @@ TEST_F(DialUp, WithoutForceServiceTheFirstConnectionWithAnAddressCounts) {
 }
 
 TEST_F(DialUp, EmptyServiceDialsNothingAndCountsTheLineAsUp) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.Connect();
     EXPECT_TRUE(ras.Connected);
@@ -242,7 +240,7 @@ TEST_F(DialUp, EmptyServiceDialsNothingAndCountsTheLineAsUp) {
 }
 
 TEST_F(DialUp, DialReportsStatusTextsInOrderAndHangUpReleasesTheLine) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Office");
     ras.Connect();
@@ -270,7 +268,7 @@ TEST_F(DialUp, DialReportsStatusTextsInOrderAndHangUpReleasesTheLine) {
 }
 
 TEST_F(DialUp, AThrowingStatusHandlerDoesNotStopTheDial) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Home");
     ras.OnStatusChange = [](TObject&, const std::string&) { throw ERASError("handler"); };
@@ -280,7 +278,7 @@ TEST_F(DialUp, AThrowingStatusHandlerDoesNotStopTheDial) {
 }
 
 TEST_F(DialUp, ASavedPasswordIsUsedAndNothingIsWrittenBack) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Home");
     ras.UserName = "agent-user";
@@ -292,7 +290,7 @@ TEST_F(DialUp, ASavedPasswordIsUsedAndNothingIsWrittenBack) {
 }
 
 TEST_F(DialUp, WithoutASavedPasswordThePropertiesAreWrittenBackWithTheRemoveFlag) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Office");
     ras.UserName = " dial-user ";
@@ -316,7 +314,7 @@ TEST_F(DialUp, WithoutASavedPasswordThePropertiesAreWrittenBackWithTheRemoveFlag
 }
 
 TEST_F(DialUp, ATimedOutDialRaisesAndIsHungUp) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Silent");
     ras.TimeOut = 1;
@@ -345,7 +343,7 @@ TEST_F(DialUp, ATimedOutDialRaisesAndIsHungUp) {
 }
 
 TEST_F(DialUp, AnErrorNoticeEndsTheWaitBeforeConnectedAndHangsUp) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("NoAnswer");
     try {
@@ -363,7 +361,7 @@ TEST_F(DialUp, AnErrorNoticeEndsTheWaitBeforeConnectedAndHangsUp) {
 }
 
 TEST_F(DialUp, ARefusedDialRaisesWithTheLibrarysTextAndLeavesNothingToHangUp) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Busy");
     try {
@@ -379,7 +377,7 @@ TEST_F(DialUp, ARefusedDialRaisesWithTheLibrarysTextAndLeavesNothingToHangUp) {
 }
 
 TEST_F(DialUp, CancelFromAStatusHandlerEndsTheWaitAndHangsUpThePendingDial) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Office");
     ras.OnStatusChange = [&](TObject&, const std::string&) {
@@ -404,7 +402,7 @@ TEST_F(DialUp, CancelFromAStatusHandlerEndsTheWaitAndHangsUpThePendingDial) {
 }
 
 TEST_F(DialUp, CancelFromATimerEndsAWaitThatNeverTimesOut) {
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Silent");
     ras.TimeOut = 0;
@@ -425,7 +423,7 @@ TEST_F(DialUp, MinimizeAtConnectMinimisesTheDialogAboutASecondLater) {
                                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 100,
                                               nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(dialog);
-    TagRas ras;
+    TagRas ras(nullptr, simPath_);
     Watch(ras);
     ras.SetService("Home");
     ras.MinimizeAtConnect = true;
@@ -437,15 +435,14 @@ TEST_F(DialUp, MinimizeAtConnectMinimisesTheDialogAboutASecondLater) {
 }
 
 TEST_F(DialUp, ErrorTextsComeFromTheLibraryOrNameTheNumber) {
-    EXPECT_EQ(RasError(691).Message(), "The user name or password was not accepted.");
-    EXPECT_EQ(RasError(5000).Message(), "RAS error no 5000");
+    EXPECT_EQ(RasError(691, sim_.get()).Message(), "The user name or password was not accepted.");
+    EXPECT_EQ(RasError(5000, sim_.get()).Message(), "RAS error no 5000");
 }
 
 TEST_F(DialUp, AMissingLibraryMakesEveryOperationDoNothing) {
     for (const char* path : {"Z:\\nowhere\\rasapi32.dll", "rasapi32.dll"}) {
         SCOPED_TRACE(path);
-        SetEnvironmentVariableA("PW_RASAPI_PATH", path);
-        TagRas ras;
+        TagRas ras(nullptr, path);
         Watch(ras);
         EXPECT_THAT(ras.Entries, IsEmpty());
         ras.SetService("Office");
@@ -457,15 +454,17 @@ TEST_F(DialUp, AMissingLibraryMakesEveryOperationDoNothing) {
         EXPECT_TRUE(ras.Connected); // no service to dial
         ras.Cancel();
         EXPECT_TRUE(ras.Connected); // no RasHangUpA: nothing changes
-        EXPECT_EQ(RasError(678).Message(), "");
+        EXPECT_EQ(RasError(678, nullptr).Message(), "");
     }
     EXPECT_EQ(LogText(), "");
 }
 
 // Wine's own library, loaded from the system directory as in the field: no phone book.
 TEST(DialUpWithWineRas, NothingDialsAndEveryServiceIsRefused) {
-    SetEnvironmentVariableA("PW_RASAPI_PATH", nullptr);
+    // No variable of the environment makes the program load another file.
+    SetEnvironmentVariableA("PW_RASAPI_PATH", WindowsPath(PW_RASSIM_DLL).c_str());
     ASSERT_EQ(GetProcAddress(LoadRasLibrary().get(), "PwRasSimReset"), nullptr);
+    SetEnvironmentVariableA("PW_RASAPI_PATH", nullptr);
     TagRas ras;
     std::vector<std::string> texts;
     ras.ShowMessageBox = [&](HWND, const char* text, const char*, UINT) {

@@ -5,8 +5,11 @@
 #include "core/MemoryStream.h"
 #include "mail/mspop3.h"
 #include "support/DovecotEnv.h"
+#include "support/WindowsSendErrors.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <fstream>
 #include <iterator>
 
@@ -159,7 +162,81 @@ TEST_F(Pop3Test, NegativeOrMissingRepliesRaiseServerErrors) {
     test::Stopwatch clock;
     EXPECT_EQ(ErrorOf<EServerError>([&] { pop.OpenMailbox(); }), "");
     EXPECT_LT(clock.Elapsed(), 5000u);
-    pop.Close();
+    EXPECT_FALSE(pop.IsSocketOpen());
+}
+
+TEST_F(Pop3Test, CloseMailboxClosesTheSocketWhateverQuitMeets) {
+    SessionScript refusesQuit;
+    refusesQuit.replies["QUIT"] = Response::Line("-ERR not now");
+    server.QueueScript(refusesQuit);
+    Serve({Message("u1")});
+
+    pop.OpenMailbox();
+    EXPECT_EQ(ErrorOf<EServerError>([&] { pop.CloseMailbox(); }), "-ERR not now");
+    EXPECT_FALSE(pop.IsSocketOpen());
+
+    pop.OpenMailbox();
+    {
+        test::WindowsSendErrors windows(test::WindowsSendErrors::Mode::EverySendFails);
+        EXPECT_EQ(ErrorOf<ESocketError>([&] { pop.CloseMailbox(); }),
+                  "[10057] Socket is not connected");
+    }
+    EXPECT_FALSE(pop.IsSocketOpen());
+    pop.OpenMailbox(); // the next session is a new connection, not a no-op on a dead one
+    pop.CloseMailbox();
+    EXPECT_EQ(server.ConnectionCount(), 3u);
+}
+
+// A hostile server: it claims a million messages and gives each a new id, slowly if asked.
+SessionScript EndlessMailbox(int replyDelayMs = 0) {
+    SessionScript script;
+    script.replyDelayMs = replyDelayMs;
+    script.handler = [](const test::CommandContext& c) -> std::optional<Response> {
+        if (c.verb == "STAT")
+            return Response::Line("+OK 1000000 100000000");
+        if (c.verb == "LIST")
+            return Response::Line("+OK " + c.argument + " 100");
+        if (c.verb == "TOP")
+            return Response::MultiLine("+OK", "Subject: " + c.argument + "\r\n");
+        if (c.verb == "UIDL")
+            return Response::Line("+OK " + c.argument + " new-" + c.argument);
+        return std::nullopt;
+    };
+    return script;
+}
+
+TEST_F(Pop3Test, AWalkThatNeverEndsIsStoppedByItsBounds) {
+    server.QueueScript(EndlessMailbox());
+    server.QueueScript(EndlessMailbox(50));
+    Serve({});
+    pop.MaxMessagesExamined = 20;
+    pop.OpenMailbox();
+    EXPECT_EQ(ErrorOf<EServerLimitError>([&] { pop.CountNewMessages(); }),
+              "walk stopped after 20 messages: the limit for one mailbox");
+    const auto transcript = server.Transcript();
+    EXPECT_EQ(std::count_if(transcript.begin(), transcript.end(),
+                            [](const std::string& line) { return line.rfind("TOP ", 0) == 0; }),
+              20);
+    pop.CloseMailbox(); // the dialogue is in step: QUIT is answered
+    EXPECT_EQ(server.Transcript().back(), "QUIT");
+
+    pop.MaxMessagesExamined = 50000;
+    pop.WalkTimeLimit = 1;
+    pop.OpenMailbox();
+    EXPECT_EQ(ErrorOf<EServerLimitError>([&] { pop.CountNewMessages(); }),
+              "walk stopped after 1 s: the time limit for one mailbox");
+    pop.CloseMailbox();
+}
+
+TEST_F(Pop3Test, AHeaderBlockPastTheBoundFailsTheMailboxClosed) {
+    SessionScript script;
+    script.replies["TOP"] =
+        Response::MultiLine("+OK", "Subject: big\r\n" + std::string(2 * 1024 * 1024, 'x') + "\r\n");
+    Serve({Message("u1")}, script);
+    pop.OpenMailbox();
+    EXPECT_EQ(ErrorOf<EServerLimitError>([&] { pop.CountNewMessages(); }),
+              "reply longer than 1048576 bytes");
+    EXPECT_FALSE(pop.IsSocketOpen());
 }
 
 TEST_F(Pop3Test, MissingUserOrPasswordFailsBeforeAnyConnection) {

@@ -124,8 +124,17 @@ TEST_F(SocketTest, PeerCloseEndsAReadPromptly) {
     EXPECT_EQ(line, "");
     EXPECT_LT(clock.Elapsed(), 5000u);
     EXPECT_TRUE(errors.empty());
+    EXPECT_FALSE(socket.IsSocketOpen()); // nothing more can come on it
 
     // A multi-line reply that can no longer end fails as a reset connection, closed.
+    ScriptedPop3Server other;
+    SessionScript script;
+    script.greeting = Response::Raw("+OK list follows\r\npartial").ThenClose();
+    test::StartWith(other, script);
+    socket.Server = test::Loopback(other.Port());
+    socket.Open();
+    socket.ConnectSocket();
+    socket.ReadReply(line);
     Stopwatch multiClock;
     TMemoryStream stream;
     EXPECT_EQ(ErrorOf<ESocketError>([&] { socket.ReadMultiLine(stream, 0); }),
@@ -218,6 +227,7 @@ TEST_F(SocketTest, RefusedConnectionFailsAtOnce) {
     EXPECT_EQ(ErrorOf<ESocketError>([&] { socket.ConnectSocket(); }), "[10061] Connection refused");
     EXPECT_LT(clock.Elapsed(), 5000u);
     EXPECT_EQ(errors, std::vector<std::string>{"[10061] Connection refused"});
+    EXPECT_FALSE(socket.IsSocketOpen()); // closed before the raise: no QUIT can follow on it
 }
 
 TEST_F(SocketTest, SocketErrorTextsAndRewrites) {

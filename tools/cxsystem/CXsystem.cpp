@@ -72,6 +72,7 @@ int RunStandIn(HINSTANCE instance, const char* arguments, int showCommand, Stand
         StandInDdeOptions ddeOptions;
         ddeOptions.refuseAdvise = options.refuseAdvise;
         ddeOptions.answerGet = !options.noDone;
+        ddeOptions.checkFirst = options.checkFirst;
         ddeOptions.retrieval = SettingsFromEnvironment();
         const std::string controlFile = EnvironmentText("PW_CXSTAND_COMMANDS");
         ddeOptions.controlFile =

@@ -15,6 +15,8 @@ constexpr char kItem[] = "TalkerCalls";
 constexpr char kAgentTopic[] = "BackgroundConversation";
 constexpr char kAgentItem[] = "BackgroundCalls";
 constexpr UINT kControlPollMs = 200;
+// Long enough for the agent to have closed the conversation of its "GET:".
+constexpr UINT kAskForCheckDelayMs = 300;
 constexpr std::size_t kMaxControlFileBytes = 1024 * 1024;
 } // namespace
 
@@ -36,7 +38,9 @@ StandInDde::StandInDde(StandInDdeOptions options, StandInLog& log)
       window_([this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
           return HandleMessage(msg, wParam, lParam, result);
       }),
-      controlTimer_(nullptr, kControlPollMs, true) {
+      controlTimer_(nullptr, kControlPollMs, true),
+      askForCheckTimer_(nullptr, kAskForCheckDelayMs, false),
+      checkReplyTimer_(nullptr, options_.checkReplyLimitMs, false) {
     dde_.OnTransaction = [this](DdeInstance&, const DdeTransaction& transaction) {
         return Transaction(transaction);
     };
@@ -45,6 +49,8 @@ StandInDde::StandInDde(StandInDdeOptions options, StandInLog& log)
     log_.Write(dde_.RegisterService(kService) ? "dde: serving CXsystem"
                                               : "dde: cannot register CXsystem");
     controlTimer_.OnTimer = [this](TObject&) { PollControlFile(); };
+    askForCheckTimer_.OnTimer = [this](TObject&) { AskForCheck(); };
+    checkReplyTimer_.OnTimer = [this](TObject&) { CheckAnswered("no CHECK: reply in time"); };
 }
 
 StandInDde::~StandInDde() {
@@ -71,8 +77,13 @@ HDDEDATA StandInDde::Transaction(const DdeTransaction& t) {
             return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
         const std::string text = DdeDataText(t.data);
         log_.Write("poke: " + DdeLogText(text));
+        if (StartsWith(text, "CHECK:") && !waitingForCheck_.empty())
+            PostMessageA(window_.Handle(), kCheckAnsweredMessage, 0, 0);
         if (StartsWith(text, "GET:")) {
-            if (options_.answerGet) {
+            if (options_.answerGet && options_.checkFirst) {
+                waitingForCheck_.push_back(text.substr(4));
+                PostMessageA(window_.Handle(), kAskForCheckMessage, 0, 0);
+            } else if (options_.answerGet) {
                 retrievals_.push_back(text.substr(4));
                 PostMessageA(window_.Handle(), kRetrievalDoneMessage, 0, -1);
             } else {
@@ -106,6 +117,14 @@ bool StandInDde::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& 
         DropFinished();
         return true;
     }
+    if (msg == kAskForCheckMessage) {
+        askForCheckTimer_.SetEnabled(true);
+        return true;
+    }
+    if (msg == kCheckAnsweredMessage) {
+        CheckAnswered("CHECK: reply received");
+        return true;
+    }
     if (msg == kRetrievalDoneMessage) {
         // lParam -1: a new request only; otherwise the worker's count in wParam.
         if (lParam != -1)
@@ -135,6 +154,26 @@ void StandInDde::StartNextRetrieval() {
         }
         PostMessageA(target, kRetrievalDoneMessage, static_cast<WPARAM>(count), 0);
     });
+}
+
+void StandInDde::AskForCheck() {
+    askForCheckTimer_.SetEnabled(false);
+    log_.Write("dde: asking for a check before answering GET:");
+    checkReplyTimer_.SetEnabled(true);
+    PokeAgent("CHECK");
+}
+
+// The held "GET:" lists go to the retrieval once the agent has answered the "CHECK" (or has
+// not within the limit).
+void StandInDde::CheckAnswered(const std::string& how) {
+    checkReplyTimer_.SetEnabled(false);
+    if (waitingForCheck_.empty())
+        return;
+    log_.Write("dde: " + how);
+    for (std::string& list : waitingForCheck_)
+        retrievals_.push_back(std::move(list));
+    waitingForCheck_.clear();
+    StartNextRetrieval();
 }
 
 void StandInDde::RetrievalDone(int count) {

@@ -28,6 +28,10 @@ class StandInLog;
 struct StandInDdeOptions {
     bool refuseAdvise = false; // refuse the advise link on "TalkerCalls"
     bool answerGet = true;     // false: log "GET:" but never answer it
+    // Before retrieving for a "GET:", poke "CHECK" at the agent and wait for its "CHECK:" reply
+    // (at most checkReplyLimitMs; then the retrieval goes ahead and the log says so).
+    bool checkFirst = false;
+    UINT checkReplyLimitMs = 20000;
     std::string agentService = "pwagent";
     std::string controlFile;
     RetrievalSettings retrieval;
@@ -57,11 +61,15 @@ private:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void PollControlFile();
     void StartNextRetrieval();
+    void AskForCheck();
+    void CheckAnswered(const std::string& how);
     void RetrievalDone(int count);
     void DropFinished();
 
     static constexpr UINT kRetrievalDoneMessage = WM_APP + 1;
     static constexpr UINT kDropFinishedMessage = WM_APP + 2;
+    static constexpr UINT kAskForCheckMessage = WM_APP + 3;
+    static constexpr UINT kCheckAnsweredMessage = WM_APP + 4;
 
     StandInDdeOptions options_;
     StandInLog& log_;
@@ -69,6 +77,9 @@ private:
     DdeInstance dde_;
     TTimer controlTimer_;
     size_t controlLinesDone_ = 0;
+    TTimer askForCheckTimer_; // the "CHECK" goes out a moment after the "GET:" was taken
+    TTimer checkReplyTimer_;
+    std::deque<std::string> waitingForCheck_; // "GET:" lists held until the "CHECK:" reply
     std::vector<Outgoing> outgoing_;
     std::deque<std::string> retrievals_; // "GET:" lists waiting for the worker
     std::thread worker_;

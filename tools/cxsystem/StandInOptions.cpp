@@ -47,6 +47,10 @@ StandInOptions ParseStandInCommandLine(std::string_view arguments) {
             options.refuseAdvise = true;
             continue;
         }
+        if (upper == "/CHECKFIRST") {
+            options.checkFirst = true;
+            continue;
+        }
         if (upper == "/NODONE") {
             options.noDone = true;
             continue;

@@ -1,7 +1,8 @@
 // The stand-in client's command line: "/PWGM" retrieves and exits, "/EXITAFTER:ms" closes the
 // window after that time; "/NODDE" serves no DDE, "/REFUSEADVISE" refuses the agent's advise
-// link, "/NODONE" never answers "GET:". Any other text (such as the agent's "addr1^addr2") is
-// kept for the log and otherwise treated like a plain start.
+// link, "/NODONE" never answers "GET:", "/CHECKFIRST" answers "GET:" only after it has asked the
+// agent for a "CHECK" and received the "CHECK:" reply. Any other text (such as the agent's
+// "addr1^addr2") is kept for the log and otherwise treated like a plain start.
 #pragma once
 
 #include <optional>
@@ -16,6 +17,7 @@ struct StandInOptions {
     bool noDde = false;                  // "/NODDE"
     bool refuseAdvise = false;           // "/REFUSEADVISE"
     bool noDone = false;                 // "/NODONE"
+    bool checkFirst = false;             // "/CHECKFIRST"
     std::string otherText;               // the remaining words, joined by one blank
 };
 

@@ -168,6 +168,12 @@ Response Response::ThenClose() const {
     return r;
 }
 
+Response Response::ThenReset() const {
+    Response r = *this;
+    r.resetAfter = true;
+    return r;
+}
+
 struct ScriptedPop3Server::State {
     WinsockUse winsock;
     mutable std::mutex mutex;
@@ -311,18 +317,26 @@ private:
         case Response::Kind::Close:
             shutdown(socket_, SD_SEND);
             return false;
-        case Response::Kind::Reset: {
-            linger abort{1, 0};
-            setsockopt(socket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
-                       sizeof abort);
+        case Response::Kind::Reset:
+            Abort();
             return false;
         }
+        if (response.resetAfter) {
+            Abort();
+            return false;
         }
         if (response.closeAfter) {
             shutdown(socket_, SD_SEND);
             return false;
         }
         return true;
+    }
+
+    // The close that follows is abortive: the peer sees a reset.
+    void Abort() {
+        linger abort{1, 0};
+        setsockopt(socket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                   sizeof abort);
     }
 
     bool Send(const std::string& bytes) {

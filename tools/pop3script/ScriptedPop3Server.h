@@ -49,6 +49,7 @@ struct Response {
     std::string bytes;
     int delayMs = -1; // before sending; -1 takes the session's ReplyDelayMs
     bool closeAfter = false;
+    bool resetAfter = false;
 
     // `text` plus CR LF.
     static Response Line(std::string_view text);
@@ -65,6 +66,8 @@ struct Response {
     Response Then(std::string_view more) const;
     Response After(int ms) const;
     Response ThenClose() const;
+    // Aborts the connection after the bytes (the peer sees a reset, e.g. in the middle of TOP).
+    Response ThenReset() const;
 };
 
 // One received command as a handler sees it.
