@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Errors.h"
+#include "core/Text.h"
 #include "mail/agwsock.h"
 #include "mail/mspop3.h"
 #include "pop3script/ScriptedPop3Server.h"
@@ -130,14 +131,8 @@ private:
     }
     std::string ReadLine() {
         for (;;) {
-            const size_t lf = pending_.find('\n');
-            if (lf != std::string::npos) {
-                std::string line = pending_.substr(0, lf);
-                pending_.erase(0, lf + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                return line;
-            }
+            if (auto line = TakeLine(pending_))
+                return *line;
             char chunk[4096];
             const int n = Ws().recv(socket_, chunk, sizeof chunk, 0);
             if (n <= 0)

@@ -18,8 +18,9 @@ mail_dir="$demo/dovecot"
 port="${PW_DEMO_PORT:-11110}"
 trace="$demo/trace.txt"
 export WINEPREFIX="$PW_BUILD/wineprefix-demo"
-export PWAGENT_TRACE="Z:${trace//\//\\}"
-export PW_CXSTAND_LOG="Z:${demo//\//\\}\\CXsystem.log"
+PWAGENT_TRACE="$(pw_wine_path "$trace")"
+PW_CXSTAND_LOG="$(pw_wine_path "$demo/CXsystem.log")"
+export PWAGENT_TRACE PW_CXSTAND_LOG
 
 agent_pid=""
 cleanup() {
@@ -29,8 +30,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Shows the agent's trace as it grows until the shell test DONE holds (150 s at the most).
-follow_trace_until() { # DONE
+# True when the agent's trace has a line matching each PATTERN.
+trace_has() { # PATTERN...
+    local pattern
+    for pattern in "$@"; do
+        grep -q -e "$pattern" "$trace" || return 1
+    done
+}
+
+# Shows the agent's trace as it grows until it has a line matching each PATTERN (150 s at the
+# most).
+follow_trace_until() { # PATTERN...
     local shown=0 lines
     for _ in $(seq 1 150); do
         if [ -f "$trace" ]; then
@@ -39,7 +49,7 @@ follow_trace_until() { # DONE
                 tail -n +"$((shown + 1))" "$trace" | sed 's/^/    /'
                 shown=$lines
             fi
-            eval "$1" && break
+            trace_has "$@" && break
         fi
         sleep 1
     done
@@ -103,8 +113,8 @@ message "friend@example.org" "Lunch tomorrow?" >"$demo/new.eml"
 "$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" bob "$demo/new.eml"
 
 say "Waiting for the agent's minute tick (its trace follows)"
-follow_trace_until 'grep -q "client ended" "$trace" && grep -q "tool tip: CX-Agent: New messages were retrieved" "$trace"'
-grep -q "client ended: 1 messages retrieved" "$trace" || { echo "demo: the round trip did not complete" >&2; exit 1; }
+follow_trace_until "client ended" "tool tip: CX-Agent: New messages were retrieved"
+trace_has "client ended: 1 messages retrieved" || { echo "demo: the round trip did not complete" >&2; exit 1; }
 
 say "What the stand-in client did"
 sed 's/^/    /' "$demo/CXsystem.log"
@@ -126,7 +136,7 @@ for _ in $(seq 1 30); do
 done
 
 trace="$demo/trace-background.txt"
-export PWAGENT_TRACE="Z:${trace//\//\\}"
+PWAGENT_TRACE="$(pw_wine_path "$trace")"
 rm -f "$trace"
 say "Starting the agent: pwagent.exe 1 /BGR (background mode, a check every minute)"
 wine pwagent.exe 1 /BGR &
@@ -139,8 +149,8 @@ for user in alice carol; do
 done
 
 say "Waiting for the agent's minute tick (its trace follows)"
-follow_trace_until 'grep -q "dde in: DONE:" "$trace"'
-grep -q "dde in: DONE:2" "$trace" || { echo "demo: the background round trip did not complete" >&2; exit 1; }
+follow_trace_until "dde in: DONE:"
+trace_has "dde in: DONE:2" || { echo "demo: the background round trip did not complete" >&2; exit 1; }
 
 say "What the stand-in client received and did"
 grep -E "poke|dde|retrieval|mailbox|ack" "$client_log" | sed 's/^/    /'

@@ -15,6 +15,45 @@ export WINEARCH=win32
 
 pw_log() { printf '\n== %s\n' "$*"; }
 
+# Prints PATH as the Windows programs under Wine see it: the Unix root is drive Z:, and the
+# separators are backslashes (as tests/support/WindowsPath.h does for the test programs).
+pw_wine_path() { # PATH
+    local path="$1"
+    [[ "$path" == /* ]] && path="Z:$path"
+    printf '%s\n' "${path//\//\\}"
+}
+
+# After a ctest run in BUILD: one line per test program that skipped tests, with the reasons the
+# tests gave (GoogleTest's brief output prints a skip's place and message, but ctest shows a
+# passing program's output to nobody), then the number of such programs.
+pw_ctest_skips() { # BUILD
+    local log="$1/Testing/Temporary/LastTest.log"
+    [ -f "$log" ] || return 0
+    awk '
+        { gsub(/\r|\033\[[0-9;]*m/, "") }
+        /^[0-9]+\/[0-9]+ Testing: / { test = $3; next }
+        /: Skipped$/ { where = $1; sub(/:$/, "", where); want = 1; next }
+        want {
+            want = 0
+            reason = where ": " $0
+            if (!((test, reason) in seen)) {
+                seen[test, reason] = 1
+                why[test] = why[test] "\n    " reason
+            }
+            next
+        }
+        /^\[  SKIPPED \] [0-9]+ test/ { count[test] = $4; order[++n] = test }
+        END {
+            for (i = 1; i <= n; i++) {
+                t = order[i]
+                printf "SKIPPED: %s test(s) of %s%s\n", count[t], t, why[t]
+            }
+            if (n == 0) {
+                print "no test was skipped"
+            }
+        }' "$log"
+}
+
 # Starts a persistent wineserver and makes sure the prefix exists. Output goes nowhere so that
 # the services Wine starts never hold a caller's pipe open.
 pw_wine_up() {

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build clang libclang-rt-14-dev googletest
+    cmake ninja-build clang libclang-rt-14-dev lld googletest
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     wine wine32:i386 xvfb xauth fonts-dejavu-core
     dovecot-pop3d python3 procps

@@ -21,6 +21,12 @@ if [ "$(id -u)" -eq 0 ]; then
     done
     export PW_DOVECOT_PORT="$dovecot_port" PW_DOVECOT_DIR="$dovecot_dir"
     export PW_DOVECOT_USERS="${dovecot_users[*]}"
+else
+    echo "SKIPPING dovecot tests: not root (scripts/dovecot.sh needs root); they report as skipped"
 fi
 pw_wine_up
-ctest --test-dir "$build" --output-on-failure "${@:2}"
+status=0
+ctest --test-dir "$build" --output-on-failure "${@:2}" || status=$?
+pw_log "skipped tests ($build)"
+pw_ctest_skips "$build"
+exit "$status"

@@ -1,6 +1,6 @@
-// The agent's process-wide state: one instance each, shared by the handlers of the check
-// cycle, the client link and the status window. Everything runs on the main thread except
-// ClientFinished, which the launcher's waiting thread sets.
+// The agent's process-wide state: one instance each, held by the agent and shared by the
+// handlers of the check cycle, the client link and the status window. Everything runs on the
+// main thread except ClientFinished, which the launcher's waiting thread sets.
 #pragma once
 
 #include <atomic>
@@ -18,8 +18,17 @@ struct AgentProcessState {
     std::string PendingAccounts;             // result of the last check
     std::vector<std::string> ReportLines;    // report entries for the client's "CHECK"
     int32_t AnimationFrame = 0;              // next tray animation frame, 0..8
-};
 
-extern AgentProcessState Shared;
+    // Everything back to its state at program start.
+    void Reset() {
+        CheckRunning = false;
+        StopRequested = false;
+        ClientDone = false;
+        ClientFinished = false;
+        PendingAccounts.clear();
+        ReportLines.clear();
+        AnimationFrame = 0;
+    }
+};
 
 } // namespace pw

@@ -1,7 +1,6 @@
 // The agent's DDE conversation with the mail client; see ClientLink.h.
 #include "ClientLink.h"
 
-#include "agent/PWiseF.h"
 #include "core/AgentRules.h"
 #include "core/Text.h"
 #include "win/MessagePump.h"
@@ -11,6 +10,8 @@ namespace pw {
 
 namespace {
 constexpr DWORD kAdviseTimeOutMs = 1000;
+// The client may still be busy with what it was last sent: pending messages (its answers, the
+// end of an earlier conversation) are let through before a new conversation is opened.
 constexpr int kPumpsBeforeOpening = 11;
 constexpr DWORD kWaitAfterClientStartMs = 1500;
 
@@ -19,7 +20,8 @@ bool ClientWindowExists() {
 }
 } // namespace
 
-TClientLink::TClientLink(TPlaceHolder& agent, DdeInstance& dde) : agent_(agent), dde_(dde) {
+TClientLink::TClientLink(IClientLinkHost& host, DdeInstance& dde)
+    : host_(host), shared_(host.SharedState()), dde_(dde) {
     dde_.OnTransaction = [this](DdeInstance&, const DdeTransaction& transaction) {
         return Transaction(transaction);
     };
@@ -31,8 +33,8 @@ TClientLink::~TClientLink() {
 
 void TClientLink::ClientGone() {
     Trace("dde: the client's window is gone");
-    Shared.ClientDone = true;
-    agent_.Halta.SetEnabled(true);
+    shared_.ClientDone = true;
+    host_.EndSoon();
 }
 
 TClientLink::Opened TClientLink::OpenLink(bool forRetrieval) {
@@ -46,14 +48,14 @@ TClientLink::Opened TClientLink::OpenLink(bool forRetrieval) {
     Convinn.DdeTopic = "TalkerConversion";
     Clientinn.DdeItem = "TalkerCalls";
     if (forRetrieval)
-        Shared.ClientDone = false;
-    agent_.ArrivedCount = 0;
+        shared_.ClientDone = false;
+    host_.ResetArrivedCount();
 
     DdeConversation& conversation = Convinn.Conversation;
     if (!conversation.Connect(dde_, Convinn.DdeService, Convinn.DdeTopic)) {
         Trace("dde: cannot connect to " + Convinn.DdeService + ", starting " +
               Convinn.ServiceApplication);
-        Fire(agent_.Environment.RunProgram, Convinn.ServiceApplication, UINT{SW_SHOWMINNOACTIVE});
+        host_.RunProgram(Convinn.ServiceApplication, SW_SHOWMINNOACTIVE);
         if (!conversation.Connect(dde_, Convinn.DdeService, Convinn.DdeTopic)) {
             Trace("dde: cannot connect to " + Convinn.DdeService);
             return Opened::NotConnected;
@@ -81,13 +83,13 @@ void TClientLink::SendToClient(const std::string& text) {
     try {
         const Opened opened = OpenLink(false);
         if (opened != Opened::Connected) {
-            Shared.ClientDone = true;
+            shared_.ClientDone = true;
             return;
         }
         if (StartsWith(text, "CHECK:")) {
-            Shared.ReportLines.insert(Shared.ReportLines.begin(), "CHECK:");
+            shared_.ReportLines.insert(shared_.ReportLines.begin(), "CHECK:");
             std::string report;
-            for (const std::string& line : Shared.ReportLines)
+            for (const std::string& line : shared_.ReportLines)
                 report += line + "\r\n";
             Poke(report);
         } else {
@@ -106,20 +108,19 @@ void TClientLink::AskClientToRetrieve(const std::string& list) {
         if (opened == Opened::ClientGone)
             return;
         if (opened == Opened::NotConnected) {
-            Fire(agent_.Environment.RunProgram, agent_.ProgramDir + "CXsystem.exe " + list,
-                 UINT{SW_SHOWNORMAL});
+            host_.RunProgram(host_.ProgramDirectory() + "CXsystem.exe " + list, SW_SHOWNORMAL);
             WaitMilliseconds(kWaitAfterClientStartMs);
-            Shared.ClientDone = true;
+            shared_.ClientDone = true;
             return;
         }
         if (!Poke("GET:" + list))
-            Shared.ClientDone = true;
+            shared_.ClientDone = true;
         CloseLink();
-        agent_.SetToolTip(kTipClientRetrieving);
+        host_.SetToolTip(kTipClientRetrieving);
         // A client that ends without answering would leave the agent waiting for ever: its
         // window going away ends the wait, and the agent, as at its next attempt to talk to it.
         WaitUntil([this] {
-            if (Shared.ClientDone)
+            if (shared_.ClientDone)
                 return true;
             if (ClientWindowExists())
                 return false;
@@ -129,7 +130,7 @@ void TClientLink::AskClientToRetrieve(const std::string& list) {
     } catch (const std::exception& e) {
         CloseLink();
         Trace(std::string("dde: retrieval request failed: ") + e.what());
-        Shared.ClientDone = true;
+        shared_.ClientDone = true;
     }
 }
 
@@ -138,7 +139,7 @@ HDDEDATA TClientLink::Transaction(const DdeTransaction& transaction) {
         return nullptr;
     Trace("dde in: change notice on " + dde_.Text(transaction.string2));
     // The work is done from the queue, not inside DDEML's callback.
-    PostMessageA(agent_.FormHandle(), TPlaceHolder::kClientinnChangeMessage, 0, 0);
+    host_.PostClientItemChange();
     return reinterpret_cast<HDDEDATA>(DDE_FACK);
 }
 

@@ -3,13 +3,31 @@
 // Clientinn on the client's service "CXsystem", topic "TalkerConversion".
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
+#include "agent/AgentState.h"
 #include "win/Dde.h"
 
 namespace pw {
 
-class TPlaceHolder;
+// What the client link needs of the agent: its shared state, a few of its values and ways to
+// act. The agent implements it; the link knows nothing else of it.
+class IClientLinkHost {
+public:
+    virtual ~IClientLinkHost() = default;
+    virtual AgentProcessState& SharedState() = 0;
+    virtual const std::string& ProgramDirectory() const = 0;
+    virtual void ResetArrivedCount() = 0;
+    virtual void SetToolTip(const std::string& text) = 0;
+    // Starts a program by the system's usual search, not waited for.
+    virtual void RunProgram(const std::string& commandLine, UINT show) = 0;
+    // The client's window is gone: the agent ends shortly, outside the caller.
+    virtual void EndSoon() = 0;
+    // A change notice came on the client's item; handled from the queue.
+    virtual void PostClientItemChange() = 0;
+};
 
 class IClientLink {
 public:
@@ -40,7 +58,7 @@ public:
     static constexpr const char* kClientWindowClass = "TCXCmainForm";
 
     // Takes the instance's transactions until it ends.
-    TClientLink(TPlaceHolder& agent, DdeInstance& dde);
+    TClientLink(IClientLinkHost& host, DdeInstance& dde);
     ~TClientLink() override;
     TClientLink(const TClientLink&) = delete;
     TClientLink& operator=(const TClientLink&) = delete;
@@ -61,7 +79,8 @@ private:
     bool Poke(const std::string& text);
     void ClientGone();
 
-    TPlaceHolder& agent_;
+    IClientLinkHost& host_;
+    AgentProcessState& shared_;
     DdeInstance& dde_;
 };
 

@@ -1,11 +1,12 @@
-// The agent's main window and its handlers; see PWiseF.h.
+// The agent's main window: its components, start-up, the tray menu, the settings and how the
+// program ends; see PWiseF.h. The check cycle is in PWiseFCheck.cpp, the client's commands in
+// PWiseFClient.cpp.
 #include "PWiseF.h"
 
 #include <optional>
 
 #include "agent/Settings.h"
 #include "core/Errors.h"
-#include "core/ScopeExit.h"
 #include "core/Text.h"
 #include "win/ExceptionHook.h"
 #include "win/MessagePump.h"
@@ -13,13 +14,9 @@
 
 namespace pw {
 
-AgentProcessState Shared;
-
 namespace {
 
 constexpr int kIconBase = 100; // resource number of Image1 is 101
-
-constexpr int kPumpsBeforeCommand = 10;
 
 WindowSpec PlaceHolderSpec(HWND owner) {
     WindowSpec layout;
@@ -127,7 +124,7 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     shoot.Wait = true;
     shoot.OnFinished = [this](TObject&, DWORD) { shootFinished(); };
     // A client that cannot be started ends the wait as if it had retrieved nothing.
-    shoot.OnFailed = [](TObject&, DWORD error) {
+    shoot.OnFailed = [this](TObject&, DWORD error) {
         Trace("client could not be started: error " + std::to_string(error));
         Shared.ClientFinished = true;
     };
@@ -152,10 +149,10 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     TrayIcon1.PopupMenu = PopupMenu1.get();
     TrayIcon1.OnDblClick = [this](TObject&) { TrayIcon1DblClick(); };
     TrayIcon1.OnMenuCommand = [this](TObject&, UINT id) { OnMenuCommand(id); };
-    TrayIcon1.SetIcon(Image(2));
+    TrayIcon1.SetIcon(Image(kImageStandAlone));
     TrayIcon1.SetActive(true);
 
-    ClientLink = std::make_unique<TClientLink>(*this, *Dde);
+    ClientLink = std::make_unique<TClientLink>(static_cast<IClientLinkHost&>(*this), *Dde);
     BackgroundConversation->OnPoke = [this](DdeServer&, const std::string& item,
                                             const std::string& text,
                                             DdeServer::Acknowledgement ack) {
@@ -260,6 +257,14 @@ void TPlaceHolder::SetLabel8(const std::string& text) {
         Schedule->SetLabel8(text);
 }
 
+void TPlaceHolder::RunProgram(const std::string& commandLine, UINT show) {
+    Fire(Environment.RunProgram, commandLine, show);
+}
+
+void TPlaceHolder::PostClientItemChange() {
+    PostMessageA(form_.Handle(), kClientinnChangeMessage, 0, 0);
+}
+
 void TPlaceHolder::EndProgram() {
     if (ended_)
         return;
@@ -275,10 +280,9 @@ void TPlaceHolder::EndProgram() {
 void TPlaceHolder::FormCreate() {
     SetApplicationExceptionHandler(
         [this](const std::exception& e) { AppException1.HandleException(*this, e); });
-    Shared.ReportLines.clear();
+    // Nothing of an earlier start survives: every flag, text and frame as at program start.
+    Shared.Reset();
     SetWindowPos(form_.Handle(), nullptr, -5000, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    Shared.StopRequested = false;
-    Shared.CheckRunning = false;
     Timer1.SetEnabled(false);
 
     const auto& args = Environment.Args;
@@ -289,10 +293,10 @@ void TPlaceHolder::FormCreate() {
           (BackgroundMode ? ", background mode" : ", stand-alone mode"));
 
     if (BackgroundMode) {
-        Application.SetIcon(Image(3));
-        SetTrayIcon(Image(3));
+        Application.SetIcon(Image(kImageBackground));
+        SetTrayIcon(Image(kImageBackground));
     } else {
-        Application.SetIcon(Image(2));
+        Application.SetIcon(Image(kImageStandAlone));
         SetTrayIcon(Application.Icon());
     }
 
@@ -390,448 +394,8 @@ void TPlaceHolder::LoadSettings() {
         ScheduleTimes[i] =
             ReadClientSetting("Auto Schedule", "Time" + std::to_string(i + 1)).substr(0, 5);
     Trace("settings: " + std::to_string(Accounts.AccountCount) + " accounts, interval " +
-          std::to_string(CheckInterval) + (ScheduleType == "2" ? ", schedule table" : ""));
-}
-
-// ---------------------------------------------------------------------------------------------
-// The check cycle
-
-void TPlaceHolder::RefreshCountdownLabel() {
-    SetLabel3(CountdownText(CheckInterval - MinutesElapsed));
-}
-
-bool TPlaceHolder::AnyCheckRunning() const {
-    return dueCheckRunning_ || MailboxesInUse();
-}
-
-bool TPlaceHolder::MailboxesInUse() const {
-    return Shared.CheckRunning || clientCheckRunning_;
-}
-
-void TPlaceHolder::ExeTimerTimer() {
-    // One check at a time: a tick that a "START" let through, or "Check Now!", while a check or
-    // its retrieval runs is dropped.
-    if (AnyCheckRunning())
-        return;
-    bool due = false;
-    if (ScheduleType != "2") {
-        ++MinutesElapsed;
-        if (StatusVisible())
-            GuardedCall([this] { RefreshCountdownLabel(); });
-        due = MinutesElapsed >= CheckInterval;
-    } else {
-        const SYSTEMTIME now = Environment.Now();
-        due = ScheduleDue(ScheduleTimes,
-                          FormatHourMinute(now.wHour, now.wMinute, Environment.TimeSeparator()));
-    }
-    if (!due)
-        return;
-
-    Trace("check due");
-    // A failure the check does not handle itself (the dial-up library failing while it looks
-    // for a connection, a client that cannot be started) goes to the exception handler; the
-    // check still ends as every check does, or the minute tick would stay off for good.
-    try {
-        RunDueCheck();
-    } catch (const std::exception& e) {
-        Trace(std::string("check failed: ") + e.what());
-        HandleUncaughtException(e);
-    }
-}
-
-void TPlaceHolder::RunDueCheck() {
-    dueCheckRunning_ = true;
-    ExeTimer.SetEnabled(false);
-    const ScopeExit end([this] { EndDueCheck(); });
-    SetToolTip(kTipChecking);
-    if (!CheckAllMailboxes())
-        return;
-    if (BackgroundMode) {
-        SetToolTip(kTipAsking);
-        ClientLink->AskClientToRetrieve(Shared.PendingAccounts);
-        SetToolTip(kTipIdle);
-    } else {
-        RunStandAloneRetrieval();
-    }
-}
-
-// The end of a due check and of the retrieval it started, however they were left: nothing in
-// here may throw.
-void TPlaceHolder::EndDueCheck() {
-    Shared.CheckRunning = false;
-    EndBusyAnimation();
-    try {
-        HangUpDialUp();
-    } catch (const std::exception& e) {
-        Trace(std::string("hang up failed: ") + e.what());
-    }
-    SetToolTip(ArrivedCount > 0 ? kTipRetrieved : kTipIdle);
-    MinutesElapsed = 0;
-    SetLabel3(CountdownText(CheckInterval));
-    // A "CHECK" that came during this check keeps the minute tick off until "START".
-    const bool held = std::exchange(checkCommandDuringDueCheck_, false) && Shared.StopRequested;
-    ExeTimer.SetEnabled(!held);
-    EnableMenuItem(kCheckNow1, true);
-    EnableMenuItem(kStatus1, true);
-    dueCheckRunning_ = false;
-    if (!deferredChecks_.empty())
-        PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
-}
-
-void TPlaceHolder::EndBusyAnimation() {
-    if (!Timer2.Enabled())
-        return;
-    Timer2.SetEnabled(false);
-    ShowRestingIcon();
-}
-
-void TPlaceHolder::RunStandAloneRetrieval() {
-    SetToolTip(kTipExecuting);
-    shoot.ShowWindow = TShowWindow::swShowMinimized;
-    shoot.SetDirectory(ProgramDir);
-    shoot.Command = "CXsystem.exe /PWGM";
-    shoot.Wait = true;
-    Shared.ClientFinished = false;
-    Trace("start client: CXsystem.exe /PWGM");
-    shoot.Execute();
-    EnableMenuItem(kStatus1, false);
-    EnableMenuItem(kCheckNow1, false);
-    WaitUntil([] { return Shared.ClientFinished.load(); });
-    HangUpDialUp();
-    const auto flag = ReadFileText(ProgramDir + "PWise.flg");
-    ArrivedCount = flag ? FlagFileCount(*flag) : 0;
-    Trace("client ended: " + std::to_string(ArrivedCount) + " messages retrieved");
-    if (ArrivedCount > 0) {
-        Application.SetIcon(Image(1));
-        SetToolTip(kTipRetrieved);
-    }
-    GuardedCall([this] {
-        if (StatusVisible() && ScheduleType != "2")
-            RefreshCountdownLabel();
-        if (ArrivedCount > 0)
-            SetLabel8(ArrivedText(ArrivedCount));
-    });
-}
-
-void TPlaceHolder::PrepareMailbox(const AccountRecord& record) {
-    CloseMailboxQuietly();
-    POPbox.Password = record.AccountPassword.str();
-    POPbox.Server = record.AccountServer.str();
-    POPbox.UserName = record.AccountUser.str();
-    POPbox.SetTimeOut(Environment.MailboxTimeOut);
-    POPbox.NewMessageSize = 0;
-    const std::string checking = CheckingText(record.AccountAddress.str());
-    SetLabel3(checking);
-    SetToolTip(checking);
-}
-
-void TPlaceHolder::CloseMailboxQuietly() {
-    try {
-        POPbox.CloseMailbox();
-    } catch (const std::exception&) {
-    }
-}
-
-bool TPlaceHolder::CheckAllMailboxes() {
-    Shared.CheckRunning = true;
-    Shared.PendingAccounts.clear();
-    bool result = false;
-    StartBusyAnimation();
-    if (StatusVisible())
-        GuardedCall([this] { Schedule->Close(); });
-    EnableMenuItem(kStatus1, false);
-    EnableMenuItem(kCheckNow1, false);
-
-    if (!DialForCheck()) {
-        Shared.CheckRunning = false;
-        return false;
-    }
-    ProcessMessages();
-    if (BackgroundMode)
-        ClientLink->SendToClient("CHECKSTART");
-
-    for (int i = 0; i < Accounts.AccountCount; ++i) {
-        ProcessMessages();
-        ProcessMessages();
-        if (Shared.StopRequested)
-            break;
-        const AccountRecord& record = Accounts.Records[i];
-        const std::string address = record.AccountAddress.str();
-        if (address.find('@') == std::string::npos)
-            continue;
-        try {
-            PrepareMailbox(record);
-            ProcessMessages();
-            POPbox.OpenMailbox();
-            if (POPbox.MessageCount > 0) {
-                ProcessMessages();
-                POPbox.NewMessageCount = 0;
-                POPbox.CountNewMessages();
-                CloseMailboxQuietly();
-                Trace("mailbox " + address + ": " + std::to_string(POPbox.NewMessageCount) +
-                      " new");
-                if (POPbox.NewMessageCount > 0) {
-                    if (!BackgroundMode) {
-                        SetLabel3(NewMailWaitingText(address));
-                        Fire(Environment.AsteriskSound);
-                        Shared.CheckRunning = false;
-                        FinishCheck();
-                        return true;
-                    }
-                    Shared.PendingAccounts += "^" + address;
-                }
-            }
-        } catch (const std::exception& e) {
-            Trace("mailbox " + address + " failed: " + e.what());
-            CloseMailboxQuietly();
-        }
-    }
-    CloseMailboxQuietly();
-
-    if (Shared.StopRequested) {
-        Shared.CheckRunning = false;
-        FinishCheck();
-        return false;
-    }
-    EnableMenuItem(kStatus1, true);
-    EnableMenuItem(kCheckNow1, true);
-    if (!Shared.PendingAccounts.empty())
-        Shared.PendingAccounts.erase(0, 1);
-    if (BackgroundMode)
-        result = !Shared.PendingAccounts.empty();
-    FinishCheck();
-    Shared.CheckRunning = false;
-    if (BackgroundMode)
-        ClientLink->SendToClient("CHECKSTOP");
-    return result;
-}
-
-void TPlaceHolder::CheckForClient() {
-    Shared.PendingAccounts.clear();
-    Shared.ReportLines.clear();
-    StartBusyAnimation();
-    try {
-        if (!DialForCheck())
-            return;
-        ProcessMessages();
-        for (int i = 0; i < Accounts.AccountCount; ++i) {
-            ProcessMessages();
-            ProcessMessages();
-            const AccountRecord& record = Accounts.Records[i];
-            const std::string address = record.AccountAddress.str();
-            if (address.find('@') == std::string::npos)
-                continue;
-            PrepareMailbox(record);
-            ClientLink->SendToClient("CHECKNOTE:" + CheckingText(address));
-            ProcessMessages();
-            try {
-                POPbox.OpenMailbox();
-                if (POPbox.MessageCount > 0) {
-                    POPbox.NewMessageCount = 0;
-                    POPbox.CountNewMessages();
-                    CloseMailboxQuietly();
-                    if (POPbox.NewMessageCount > 0) {
-                        const std::string entry =
-                            ReportEntry(record.AccountUser.str(), POPbox.Server, POPbox.UserName,
-                                        address, POPbox.Password, POPbox.NewMessageCount);
-                        if (!Shared.PendingAccounts.empty())
-                            Shared.PendingAccounts += "|";
-                        Shared.PendingAccounts += entry;
-                        Shared.ReportLines.push_back(entry);
-                        Trace("report: " + address + " has " +
-                              std::to_string(POPbox.NewMessageCount) + " new");
-                    }
-                }
-            } catch (const std::exception& e) {
-                Trace("mailbox " + address + " failed: " + e.what());
-                CloseMailboxQuietly();
-            }
-        }
-        CloseMailboxQuietly();
-    } catch (const std::exception& e) {
-        Trace(std::string("client check failed: ") + e.what());
-    }
-    FinishCheck();
-    ClientLink->SendToClient("CHECK:" + Trim(Shared.PendingAccounts));
-}
-
-bool TPlaceHolder::DialForCheck() {
-    if (ConnectDialUp())
-        return true;
-    HangUpDialUp();
-    if (ConnectDialUp())
-        return true;
-    EnableMenuItem(kStatus1, true);
-    EnableMenuItem(kCheckNow1, true);
-    FinishCheck();
-    return false;
-}
-
-bool TPlaceHolder::ConnectDialUp() {
-    if (Trim(DialEntry).empty() || Trim(DialUserName).empty() || Trim(DialPassword).empty())
-        NoDial = true;
-    if (NoDial)
-        return true;
-    if (DialUp.IsConnected())
-        return true;
-    WaitMilliseconds(500);
-    DialUp.SetService(DialEntry);
-    DialUp.UserName = DialUserName;
-    DialUp.Password = DialPassword;
-    bool succeeded = false;
-    for (int attempt = 1; attempt <= 5; ++attempt) {
-        try {
-            Trace("dial " + DialEntry + ", attempt " + std::to_string(attempt));
-            DialUp.Connect();
-        } catch (const std::exception& e) {
-            Trace(std::string("dial failed: ") + e.what());
-            DialUp.Failed = true;
-        }
-        succeeded = !DialUp.Failed;
-        if (!succeeded) {
-            try {
-                DialUp.Cancel();
-            } catch (const std::exception&) {
-            }
-            WaitMilliseconds(1000);
-        }
-        if (succeeded || DialUp.Cancelled)
-            break;
-    }
-    if (succeeded && DialUp.Cancelled)
-        return false;
-    return succeeded;
-}
-
-void TPlaceHolder::HangUpDialUp() {
-    if (!NoDial && DialUp.Dialled) {
-        Trace("hang up");
-        DialUp.HangUp();
-    }
-}
-
-void TPlaceHolder::StartBusyAnimation() {
-    Shared.AnimationFrame = 0;
-    Timer2.SetEnabled(true);
-}
-
-void TPlaceHolder::Timer2Timer() {
-    SetTrayIcon(Image(5 + Shared.AnimationFrame));
-    Shared.AnimationFrame += 1;
-    if (Shared.AnimationFrame > 8)
-        Shared.AnimationFrame = 0;
-}
-
-void TPlaceHolder::FinishCheck() {
-    Timer2.SetEnabled(false);
-    Timer1Timer();
-}
-
-void TPlaceHolder::ShowRestingIcon() {
-    if (BackgroundMode)
-        SetTrayIcon(ArrivedCount <= 0 ? Image(4) : Image(3));
-    else
-        SetTrayIcon(ArrivedCount <= 0 ? Application.Icon() : Image(1));
-}
-
-void TPlaceHolder::Timer1Timer() {
-    ShowRestingIcon();
-    if (!BackgroundMode && !FileExists(ProgramDir + "PWise.flg")) {
-        Trace("flag file gone");
-        FormClose();
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Commands from the client
-
-void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
-                                           DdeServer::Acknowledgement ack) {
-    for (int i = 0; i < kPumpsBeforeCommand; ++i)
-        ProcessMessages();
-    const ClientCommand command = ParseClientCommand(text);
-    if (command.kind == ClientCommand::Done) {
-        try {
-            ArrivedCount = StrToInt(command.argument);
-        } catch (const EConvertError& e) {
-            HandleUncaughtException(e);
-            return;
-        }
-        Shared.ClientDone = true;
-        return;
-    }
-    if (!BackgroundMode)
-        return;
-    switch (command.kind) {
-    case ClientCommand::Close:
-        ExeTimer.SetEnabled(false);
-        Shared.StopRequested = true;
-        // Acknowledged before the end, which leaves no moment to do it after.
-        ack.Send();
-        EndProgram();
-        break;
-    case ClientCommand::NewTime:
-        if (const auto minutes = TryStrToInt(command.argument))
-            CheckInterval = *minutes;
-        break;
-    case ClientCommand::Stop:
-        ExeTimer.SetEnabled(false);
-        Shared.StopRequested = true;
-        SetToolTip(StalledTip(Environment.LongTime()));
-        break;
-    case ClientCommand::Start:
-        ExeTimer.SetEnabled(true);
-        Shared.StopRequested = false;
-        SetToolTip(ContinuedTip(Environment.LongTime()));
-        break;
-    case ClientCommand::Check:
-        ExeTimer.SetEnabled(false);
-        Shared.StopRequested = true;
-        checkCommandDuringDueCheck_ = dueCheckRunning_;
-        // A poke that arrives from inside a running check's message processing waits: the
-        // reporting check runs from the queue once that check has returned. The waits for the
-        // client (its "DONE:", its program) leave POPbox idle, so the reporting check runs there
-        // at once: a client that wants the "CHECK:" reply before it answers "DONE:" is served.
-        if (MailboxesInUse()) {
-            Trace("client check waits for the running check");
-            deferredChecks_.push_back(std::move(ack));
-            return;
-        }
-        RunClientCheck(std::move(ack));
-        break;
-    default:
-        break;
-    }
-}
-
-void TPlaceHolder::RunClientCheck(DdeServer::Acknowledgement ack) {
-    clientCheckRunning_ = true;
-    // However the check is left, the command is acknowledged (by the ack's own end) after it.
-    const ScopeExit end([this] {
-        clientCheckRunning_ = false;
-        EndBusyAnimation();
-        if (!deferredChecks_.empty())
-            PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
-    });
-    try {
-        CheckForClient();
-    } catch (const std::exception& e) {
-        Trace(std::string("client check failed: ") + e.what());
-        HandleUncaughtException(e);
-    }
-    ack.Send();
-}
-
-void TPlaceHolder::RunDeferredChecks() {
-    if (ended_ || deferredChecks_.empty() || MailboxesInUse())
-        return;
-    DdeServer::Acknowledgement ack = std::move(deferredChecks_.front());
-    deferredChecks_.pop_front();
-    RunClientCheck(std::move(ack));
-}
-
-void TPlaceHolder::ClientinnChange() {
-    ProcessMessages();
+          std::to_string(CheckInterval) +
+          (IsScheduleTable(ScheduleType) ? ", schedule table" : ""));
 }
 
 void TPlaceHolder::FillStatusWindow(TpwSchedule& window) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,9 +63,17 @@ struct TDdeServerItem {
     std::string Text;
 };
 
-class TPlaceHolder : public TComponent, public IFormOwner {
+class TPlaceHolder : public TComponent, public IFormOwner, private IClientLinkHost {
 public:
     static constexpr int kImageCount = 13;
+    // What each of the thirteen pictures stands for.
+    enum ImageNumber : int {
+        kImageRetrieved = 1,      // stand-alone: new messages were retrieved
+        kImageStandAlone = 2,     // stand-alone: the application's and the resting tray picture
+        kImageBackground = 3,     // background: the application's picture; resting after new mail
+        kImageBackgroundIdle = 4, // background: resting with nothing new
+        kImageBusyFirst = 5,      // 5 to 13: the nine frames of the busy animation
+    };
     // Work that DDE notices leave for the queue.
     static constexpr UINT kClientinnChangeMessage = WM_APP + 20;
     static constexpr UINT kRunDeferredChecksMessage = WM_APP + 21;
@@ -79,6 +88,8 @@ public:
 
     HWND FormHandle() override { return form_.Handle(); }
     bool Ended() const { return ended_; }
+    // The flags and texts the handlers share (one instance each, reset at start-up).
+    const AgentProcessState& State() const { return Shared; }
 
     // Handlers.
     void FormCreate();
@@ -116,7 +127,7 @@ public:
     bool MenuEnabled(MenuCommand item) const;
     void EnableMenuItem(MenuCommand item, bool enabled);
 
-    void SetToolTip(const std::string& text);
+    void SetToolTip(const std::string& text) override;
     void SetTrayIcon(HICON icon);
     HICON Image(int number) const { return Images[number - 1].get(); }
     // Number of the image the agent last gave the tray icon.
@@ -143,12 +154,12 @@ public:
     TApplication& Application;
     AgentEnvironment Environment;
     UniqueMenu PopupMenu1;
-    TTimer& Timer1;
-    TTimer& ExeTimer;
-    TTimer& Halta;
-    TTimer& Timer2;
-    std::array<UniqueIcon, kImageCount> Images;
-    TProcess& shoot;
+    TTimer& Timer1;   // every 10 s: the resting tray picture; the flag-file watch
+    TTimer& ExeTimer; // every 60 s: the minute tick that decides when a check is due
+    TTimer& Halta;    // 200 ms after the client is found gone: ends the agent
+    TTimer& Timer2;   // every 350 ms during a check: the busy animation of the tray icon
+    std::array<UniqueIcon, kImageCount> Images; // Image1 to Image13, see ImageNumber
+    TProcess& shoot;                            // the launcher that starts the mail client
     TmsRemotePOP& POPbox;
     TagRas& DialUp;
     TAppException& AppException1;
@@ -161,9 +172,24 @@ public:
     TDdeServerItem BackgroundCalls{"BackgroundCalls", "START"};
 
 private:
+    // What the client link may use of the agent.
+    AgentProcessState& SharedState() override { return Shared; }
+    const std::string& ProgramDirectory() const override { return ProgramDir; }
+    void ResetArrivedCount() override { ArrivedCount = 0; }
+    void RunProgram(const std::string& commandLine, UINT show) override;
+    void EndSoon() override { Halta.SetEnabled(true); }
+    void PostClientItemChange() override;
+
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void OnMenuCommand(UINT id);
+    void PumpBetweenMailboxes();
+    // Accounts without an "@" in their address are never contacted.
+    static bool IsWatched(const AccountRecord& record);
     void PrepareMailbox(const AccountRecord& record);
+    // The one mailbox session of both checks: opens the prepared mailbox, counts its new mail
+    // and closes it in every case. The count, or nothing when the mailbox holds no messages or
+    // could not be checked (the trace says why).
+    std::optional<int32_t> CountNewMail(const AccountRecord& record, bool pumpBeforeCounting);
     void CloseMailboxQuietly();
     bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
     void SetLabel3(const std::string& text);
@@ -180,6 +206,7 @@ private:
     void RunClientCheck(DdeServer::Acknowledgement ack);
     void RunDeferredChecks();
 
+    AgentProcessState Shared;
     RoutedWindow form_;
     bool ended_ = false;
     bool dueCheckRunning_ = false;            // from a due minute tick to the end of its retrieval

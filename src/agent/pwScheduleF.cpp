@@ -4,6 +4,7 @@
 #include "pwScheduleF.h"
 
 #include "core/Text.h"
+#include "styling/ChildControl.h"
 #include "styling/Gdi.h"
 #include "styling/StyledText.h"
 
@@ -77,16 +78,6 @@ WindowSpec ScheduleWindowSpec(HWND owner) {
     layout.Top = (GetSystemMetrics(SM_CYSCREEN) - layout.Height) / 2;
     layout.Owner = owner;
     return layout;
-}
-
-HWND CreateChild(HWND parent, const char* className, const char* text, DWORD style, DWORD exStyle,
-                 int id, const RECT& place, HFONT font) {
-    HWND child = CreateWindowExA(
-        exStyle, className, text, WS_CHILD | WS_CLIPSIBLINGS | style, place.left, place.top,
-        place.right - place.left, place.bottom - place.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return child;
 }
 
 RECT Place(int left, int top, int width, int height) {
@@ -202,7 +193,7 @@ void TpwSchedule::SetLabel8(const std::string& text) {
 }
 
 void TpwSchedule::FormShow(const TpwScheduleState& state) {
-    if (state.ScheduleType != "2")
+    if (!IsScheduleTable(state.ScheduleType))
         SetLabel3(CountdownText(state.CheckInterval - state.MinutesElapsed));
     else
         FillScheduleTable(state);
@@ -289,10 +280,9 @@ bool TpwSchedule::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&
 }
 
 void TpwSchedule::PaintBackground() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(Handle(), &ps);
-    background_.Paint(dc, ps.rcPaint, POINT{ps.rcPaint.left, ps.rcPaint.top});
-    EndPaint(Handle(), &ps);
+    const PaintScope paint(Handle());
+    const RECT& area = paint.Info().rcPaint;
+    background_.Paint(paint.get(), area, POINT{area.left, area.top});
 }
 
 void TpwSchedule::DrawLabel(const DRAWITEMSTRUCT& item) {

@@ -68,8 +68,10 @@ public:
     HWND Handle() const { return window_->Handle(); }
     HWND Control(ControlId id) const { return GetDlgItem(Handle(), id); }
 
+    // Label3: the countdown or progress line ("n minutes till next checking event...").
     std::string Label3() const;
     void SetLabel3(const std::string& text);
+    // Label8: the new-messages line ("[ n new messages currently arrived... ]").
     std::string Label8() const;
     void SetLabel8(const std::string& text);
 

@@ -26,6 +26,11 @@ std::string StalledTip(std::string_view longTime);
 std::string ContinuedTip(std::string_view longTime);
 
 // The schedule table of the settings file: 40 entries of at most 5 characters.
+// The client's schedule type "2" selects the schedule table; any other value counts down.
+inline bool IsScheduleTable(std::string_view scheduleType) {
+    return scheduleType == "2";
+}
+
 constexpr int kScheduleEntries = 40;
 using ScheduleTable = std::array<std::string, kScheduleEntries>;
 

@@ -19,32 +19,28 @@ int CountDelimitedFields(std::string_view text, char delimiter) {
 }
 
 std::string GetDelimitedField(int n, std::string_view text, char delimiter) {
-    if (n < 1 || n > CountDelimitedFields(text, delimiter))
+    // The rule pads the text with three blanks and a delimiter, so that a delimiter always
+    // follows the last field, and walks that copy. Searching the text itself finds the same
+    // field without the copy. Field n exists when the text without its trailing blanks holds
+    // n - 1 delimiters.
+    const std::string_view trimmed = TrimRightView(text);
+    if (n < 1 || trimmed.empty())
         return {};
-    // The padding guarantees a delimiter after the last field.
-    std::string work;
-    work.reserve(text.size() + 17);
-    work += ' ';
-    work += text;
-    work += "   ";
-    work += delimiter;
-    work += "-----";
-    work += delimiter;
-    work += "-----";
-
-    // The walk starts on the leading blank; a position past the end counts like a delimiter,
-    // so it always ends even though n never asks for more delimiters than the text holds.
-    size_t pos = 0;
-    for (int counted = 0; counted < n - 1;) {
-        ++pos;
-        if (pos >= work.size() || work[pos] == delimiter)
-            ++counted;
+    size_t start = 0;
+    for (int counted = 0; counted < n - 1; ++counted) {
+        const size_t found = trimmed.find(delimiter, start);
+        if (found == std::string_view::npos)
+            return {};
+        start = found + 1;
     }
-    const size_t start = pos + 1;
-    if (start >= work.size())
-        return {};
-    const size_t end = work.find(delimiter, start);
-    return work.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const size_t end = text.find(delimiter, start);
+    if (end != std::string_view::npos)
+        return std::string(text.substr(start, end - start));
+    // The last field runs into the padding: its three blanks, unless the delimiter is a blank.
+    std::string field(text.substr(start));
+    if (delimiter != ' ')
+        field += "   ";
+    return field;
 }
 
 } // namespace pw

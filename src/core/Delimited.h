@@ -11,8 +11,8 @@ namespace pw {
 // 1 plus the number of delimiters in the trimmed text.
 int CountDelimitedFields(std::string_view text, char delimiter);
 
-// Field n (from 1), untrimmed; the last field keeps the three padding blanks the rule adds,
-// so callers trim. Empty for n < 1 or n past the count.
+// Field n (from 1), untrimmed; the last field keeps the three padding blanks the rule adds
+// (unless the delimiter is a blank), so callers trim. Empty for n < 1 or n past the count.
 std::string GetDelimitedField(int n, std::string_view text, char delimiter);
 
 } // namespace pw

@@ -76,6 +76,17 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback) {
     return TryStrToInt(text).value_or(fallback);
 }
 
+std::optional<std::string> TakeLine(std::string& pending) {
+    const size_t lf = pending.find('\n');
+    if (lf == std::string::npos)
+        return std::nullopt;
+    std::string line = pending.substr(0, lf);
+    pending.erase(0, lf + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     size_t start = 0;

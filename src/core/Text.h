@@ -45,6 +45,10 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback);
 // Splits a text into lines at CR LF, LF or a lone CR; a final line end adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// Takes the first complete line (ended by LF, a CR before it dropped) off the front of text
+// that arrives in pieces; nothing while no LF has come yet.
+std::optional<std::string> TakeLine(std::string& pending);
+
 // A text of at most Bound characters; a longer value is cut when it is stored.
 template <size_t Bound> class BoundedText {
 public:

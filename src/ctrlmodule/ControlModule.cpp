@@ -2,6 +2,7 @@
 #include "ControlModule.h"
 
 #include "core/Component.h"
+#include "styling/ChildControl.h"
 #include "styling/StyledText.h"
 
 namespace pw {
@@ -28,16 +29,6 @@ WindowSpec ControlModuleSpec() {
     return layout;
 }
 
-HWND CreateChild(HWND parent, const char* className, const char* text, DWORD style, int id,
-                 const RECT& place, HFONT font) {
-    HWND child = CreateWindowExA(0, className, text, WS_CHILD | WS_CLIPSIBLINGS | style, place.left,
-                                 place.top, place.right - place.left, place.bottom - place.top,
-                                 parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return child;
-}
-
 } // namespace
 
 TControlModule::TControlModule()
@@ -61,15 +52,16 @@ TControlModule::~TControlModule() {
 
 void TControlModule::CreateControls() {
     const HWND parent = Handle();
-    CreateChild(parent, "STATIC", "Postwises Controller", WS_VISIBLE | SS_OWNERDRAW, idLabel1,
+    CreateChild(parent, "STATIC", "Postwises Controller", WS_VISIBLE | SS_OWNERDRAW, 0, idLabel1,
                 RECT{10, 22, kClientWidth - 10, 56}, AsFont(titleFont_));
     CreateChild(parent, "STATIC", "This module is run from within Postwise only!",
-                WS_VISIBLE | SS_OWNERDRAW, idLabel2, RECT{10, 66, kClientWidth - 10, 86},
+                WS_VISIBLE | SS_OWNERDRAW, 0, idLabel2, RECT{10, 66, kClientWidth - 10, 86},
                 AsFont(lineFont_));
-    CreateChild(parent, "BUTTON", "Close!", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, idButton1,
-                RECT{kClientWidth - 96, 110, kClientWidth - 16, 134}, AsFont(buttonFont_));
+    CreateChild(parent, "BUTTON", "Close!", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
+                idButton1, RECT{kClientWidth - 96, 110, kClientWidth - 16, 134},
+                AsFont(buttonFont_));
     // Never shown: it only carries the module's mark for whoever looks for it.
-    CreateChild(parent, "EDIT", kMark, ES_AUTOHSCROLL | ES_READONLY, idEdit1,
+    CreateChild(parent, "EDIT", kMark, ES_AUTOHSCROLL | ES_READONLY, 0, idEdit1,
                 RECT{16, 110, 136, 131}, AsFont(buttonFont_));
 }
 
@@ -117,10 +109,9 @@ bool TControlModule::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESU
 }
 
 void TControlModule::Paint() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(Handle(), &ps);
-    background_.Paint(dc, ps.rcPaint, POINT{ps.rcPaint.left, ps.rcPaint.top});
-    EndPaint(Handle(), &ps);
+    const PaintScope paint(Handle());
+    const RECT& area = paint.Info().rcPaint;
+    background_.Paint(paint.get(), area, POINT{area.left, area.top});
 }
 
 } // namespace pw

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/Text.h"
+#include "win/Binding.h"
 #include "win/MessagePump.h"
 #include "win/Trace.h"
 
@@ -76,13 +77,6 @@ constexpr char kNoRasText[] = "Unable to detect\rRAS on your system.";
 constexpr char kInvalidServiceText[] = "Invalid service name:\rPlease check your settings on the "
                                        "\"communications-tab\" in \"File/Settings\"";
 
-template <typename Function> Function LookUp(HMODULE module, const char* name) {
-    if (!module)
-        return nullptr;
-    // Through the generic function pointer type: a direct cast from FARPROC draws a warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 // A name field of a record from the library: never read past the field, even unterminated.
 template <size_t N> std::string FieldText(const char (&field)[N], size_t maxChars = N - 1) {
     return std::string(field, strnlen(field, std::min(maxChars, N)));
@@ -145,7 +139,7 @@ UniqueModule LoadRasLibrary(const std::string& path) {
 }
 
 ERASError RasError(uint32_t code, HMODULE library) {
-    const auto getErrorString = LookUp<RasGetErrorStringFn>(library, "RasGetErrorStringA");
+    const auto getErrorString = LookUpFunction<RasGetErrorStringFn>(library, "RasGetErrorStringA");
     if (!getErrorString)
         return ERASError(std::string());
     char text[256] = {};
@@ -166,13 +160,14 @@ TagRas::TagRas(TComponent* owner, const std::string& libraryPath)
 TagRas::~TagRas() = default;
 
 template <typename Function> Function TagRas::RasFunction(const char* name) const {
-    return LookUp<Function>(Library.get(), name);
+    return LookUpFunction<Function>(Library.get(), name);
 }
 
 void TagRas::CreateNotifyWindow() {
     if (NotifyWindow_)
         return;
     NotifyWindow_ = std::make_unique<UtilityWindow>(
+        UtilityWindow::Kind::MessageOnly,
         [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
             return DialEvent(msg, wParam, lParam, result);
         });

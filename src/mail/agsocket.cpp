@@ -9,6 +9,7 @@
 #include "core/Errors.h"
 #include "core/MemoryStream.h"
 #include "core/MessageTable.h"
+#include "core/Pop3Reply.h"
 #include "core/Text.h"
 #include "mail/agwsock.h"
 #include "win/MessagePump.h"
@@ -60,9 +61,12 @@ void TTimeCounter::Tick() {
 
 TagSocket::TagSocket(TComponent* owner)
     : TComponent(owner),
-      EventWindow([this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-          return SocketWndProc(msg, wParam, lParam, result);
-      }) {
+      EventWindow(UtilityWindow::Kind::MessageOnly,
+                  [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+                      return SocketWndProc(msg, wParam, lParam, result);
+                  }) {
+    // A new socket starts with the shared binding unloaded (its published default is off); the
+    // owner's WinsockLoaded setting loads it again before any use.
     SetWinsockLoaded(false);
 }
 
@@ -163,7 +167,7 @@ void TagSocket::ResetState() {
 }
 
 int TagSocket::ReplyCode(const std::string& line) {
-    return StrToIntDef(std::string_view(line).substr(0, 3), -1);
+    return NumericReplyCode(line);
 }
 
 void TagSocket::Open() {

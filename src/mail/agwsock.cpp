@@ -32,7 +32,7 @@ void TagWinsock::Unload() {
 FARPROC TagWinsock::GetProc(const char* name) const {
     if (!IsLoaded())
         throw EWinsockDLLError(LoadMessage(kMsgWinsockNotLoaded));
-    FARPROC address = GetProcAddress(LibHandle.get(), name);
+    FARPROC address = LookUpFunction<FARPROC>(LibHandle.get(), name);
     if (address == nullptr) {
         const std::string format = LoadMessage(kMsgFunctionNotFound);
         std::string text;

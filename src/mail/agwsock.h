@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/Component.h"
+#include "win/Binding.h"
 #include "win/Handles.h"
 
 namespace pw {
@@ -61,8 +62,7 @@ public:
 private:
     // The address of a function, typed like the library's own declaration of it.
     template <typename Function> Function Proc(const char* name) const {
-        // Through the generic function pointer type: a direct cast from FARPROC warns.
-        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProc(name)));
+        return TypedProc<Function>(GetProc(name));
     }
 
     std::string libraryName_;

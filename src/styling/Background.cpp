@@ -66,14 +66,13 @@ void FillHorizontalGradient(HDC dc, const RECT& paint, int fullLeft, int fullRig
 
 TTiledBackground::TTiledBackground(HBITMAP tile, int width, int height)
     : width_(width), height_(height) {
-    HDC screen = GetDC(nullptr);
-    bitmap_.reset(CreateCompatibleBitmap(screen, width, height));
     {
-        UniqueMemoryDC dc(CreateCompatibleDC(screen));
+        const ScreenDC screen;
+        bitmap_.reset(CreateCompatibleBitmap(screen.get(), width, height));
+        UniqueMemoryDC dc(CreateCompatibleDC(screen.get()));
         SelectedObject selected(dc.get(), bitmap_.get());
         TileBitmap(dc.get(), RECT{0, 0, width, height}, tile);
     }
-    ReleaseDC(nullptr, screen);
     brush_.reset(CreatePatternBrush(AsBitmap(bitmap_)));
 }
 

@@ -105,23 +105,19 @@ void TPanel::ButtonUp(POINT at) {
 }
 
 void TPanel::Paint() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window_.Handle(), &ps);
+    const PaintScope paint(window_.Handle());
     RECT rect{};
     GetClientRect(window_.Handle(), &rect);
-    {
-        DoubleBuffer buffer(dc, rect);
-        Frame3D(buffer.Dc(), rect, GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW),
-                bevelWidth_);
-        Frame3D(buffer.Dc(), rect, Color, Color, borderWidth_);
-        FillSolid(buffer.Dc(), rect, Color);
-        TextStyle style;
-        style.Font = Font;
-        style.Colour = FontColor;
-        style.Format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
-        DrawStyledText(buffer.Dc(), caption_, rect, style);
-    }
-    EndPaint(window_.Handle(), &ps);
+    DoubleBuffer buffer(paint.get(), rect);
+    Frame3D(buffer.Dc(), rect, GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW),
+            bevelWidth_);
+    Frame3D(buffer.Dc(), rect, Color, Color, borderWidth_);
+    FillSolid(buffer.Dc(), rect, Color);
+    TextStyle style;
+    style.Font = Font;
+    style.Colour = FontColor;
+    style.Format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
+    DrawStyledText(buffer.Dc(), caption_, rect, style);
 }
 
 } // namespace pw

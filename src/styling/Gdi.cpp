@@ -3,34 +3,31 @@
 
 namespace pw {
 
-WindowDC::WindowDC(HWND window, Area area)
-    : window_(window), dc_(area == Whole ? GetWindowDC(window) : GetDC(window)) {}
-
-WindowDC::~WindowDC() {
-    if (dc_ != nullptr)
-        ReleaseDC(window_, dc_);
-}
-
-DoubleBuffer::DoubleBuffer(HDC target, const RECT& area)
-    : target_(target), area_(area), memory_(CreateCompatibleDC(target)) {
+namespace {
+UniqueGdiObject BufferBitmap(HDC target, const RECT& area) {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
-    if (!memory_ || width <= 0 || height <= 0)
-        return;
-    bitmap_.reset(CreateCompatibleBitmap(target, width, height));
-    if (!bitmap_)
-        return;
-    oldBitmap_ = SelectObject(memory_.get(), bitmap_.get());
-    SetViewportOrgEx(memory_.get(), -area.left, -area.top, nullptr);
+    if (width <= 0 || height <= 0)
+        return UniqueGdiObject();
+    return UniqueGdiObject(CreateCompatibleBitmap(target, width, height));
+}
+} // namespace
+
+DoubleBuffer::DoubleBuffer(HDC target, const RECT& area)
+    : target_(target), area_(area), memory_(CreateCompatibleDC(target)),
+      bitmap_(memory_ ? BufferBitmap(target, area) : UniqueGdiObject()),
+      selected_(memory_.get(), bitmap_.get()) {
+    if (selected_)
+        SetViewportOrgEx(memory_.get(), -area.left, -area.top, nullptr);
 }
 
+// The selection is undone after the blit, before the bitmap and the DC go.
 DoubleBuffer::~DoubleBuffer() {
-    if (oldBitmap_ == nullptr)
+    if (!selected_)
         return;
     SetViewportOrgEx(memory_.get(), 0, 0, nullptr);
     BitBlt(target_, area_.left, area_.top, area_.right - area_.left, area_.bottom - area_.top,
            memory_.get(), 0, 0, SRCCOPY);
-    SelectObject(memory_.get(), oldBitmap_);
 }
 
 namespace {
@@ -42,15 +39,14 @@ int CALLBACK FoundFace(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found)
 
 std::string ChooseFontFace(std::initializer_list<const char*> faces) {
     std::string chosen;
-    HDC screen = GetDC(nullptr);
+    const ScreenDC screen;
     for (const char* face : faces) {
         chosen = face;
         bool found = false;
-        EnumFontFamiliesA(screen, face, &FoundFace, reinterpret_cast<LPARAM>(&found));
+        EnumFontFamiliesA(screen.get(), face, &FoundFace, reinterpret_cast<LPARAM>(&found));
         if (found)
             break;
     }
-    ReleaseDC(nullptr, screen);
     return chosen;
 }
 
@@ -75,12 +71,10 @@ UniqueGdiObject CreateFace(const std::string& face, int height, bool bold, bool 
 
 // Whether the font the system made has the slant and weight asked for.
 bool Realised(HGDIOBJ font, bool bold, bool italic) {
-    HDC screen = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(screen, font);
+    const ScreenDC screen;
+    const SelectedObject selected(screen.get(), font);
     TEXTMETRICA metrics{};
-    GetTextMetricsA(screen, &metrics);
-    SelectObject(screen, old);
-    ReleaseDC(nullptr, screen);
+    GetTextMetricsA(screen.get(), &metrics);
     return (metrics.tmItalic != 0) == italic && (metrics.tmWeight >= FW_BOLD) == bold;
 }
 } // namespace

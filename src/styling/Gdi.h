@@ -1,5 +1,5 @@
-// Small GDI helpers the styling components share: owners for device contexts and selections,
-// an off-screen buffer for flicker-free painting, fonts with a fallback face, colour blending.
+// Small GDI helpers the styling components share: an owner for selections, an off-screen
+// buffer for flicker-free painting, fonts with a fallback face, colour blending.
 #pragma once
 
 #include <windows.h>
@@ -11,35 +11,20 @@
 
 namespace pw {
 
-struct MemoryDCTraits {
-    using pointer = HDC;
-    static pointer invalid() { return nullptr; }
-    static void close(pointer h) { DeleteDC(h); }
-};
-using UniqueMemoryDC = UniqueHandle<MemoryDCTraits>;
-
-// A DC from GetDC / GetWindowDC, released to its window.
-class WindowDC {
-public:
-    enum Area { Client, Whole };
-    WindowDC(HWND window, Area area);
-    WindowDC(const WindowDC&) = delete;
-    WindowDC& operator=(const WindowDC&) = delete;
-    ~WindowDC();
-    HDC get() const { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
-// Selects an object into a DC and puts the previous one back.
+// Selects an object into a DC and puts the previous one back. A null object selects nothing,
+// for callers whose object is optional.
 class SelectedObject {
 public:
-    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
+    SelectedObject(HDC dc, HGDIOBJ object)
+        : dc_(dc), old_(object != nullptr ? SelectObject(dc, object) : nullptr) {}
     SelectedObject(const SelectedObject&) = delete;
     SelectedObject& operator=(const SelectedObject&) = delete;
-    ~SelectedObject() { SelectObject(dc_, old_); }
+    ~SelectedObject() {
+        if (old_ != nullptr)
+            SelectObject(dc_, old_);
+    }
+    // Whether the object went into the DC.
+    explicit operator bool() const { return old_ != nullptr; }
 
 private:
     HDC dc_;
@@ -62,7 +47,7 @@ private:
     RECT area_;
     UniqueMemoryDC memory_;
     UniqueGdiObject bitmap_;
-    HGDIOBJ oldBitmap_ = nullptr;
+    SelectedObject selected_;
 };
 
 // The first of the faces that is installed; the last one when none is.

@@ -52,14 +52,14 @@ void TPaintedCaption::PaintFrame(HWND window, HRGN update) {
     GetWindowRect(window, &frame);
     RECT band = TitleBand(window);
     OffsetRect(&band, frame.left, frame.top); // the region is in screen coordinates
-    HRGN clip = CreateRectRgnIndirect(&frame);
-    if (update != nullptr && update != reinterpret_cast<HRGN>(1))
-        CombineRgn(clip, update, nullptr, RGN_COPY);
-    HRGN title = CreateRectRgnIndirect(&band);
-    CombineRgn(clip, clip, title, RGN_DIFF);
-    DeleteObject(title);
-    DefWindowProcA(window, WM_NCPAINT, reinterpret_cast<WPARAM>(clip), 0);
-    DeleteObject(clip);
+    {
+        const UniqueRegion clip(CreateRectRgnIndirect(&frame));
+        if (update != nullptr && update != reinterpret_cast<HRGN>(1))
+            CombineRgn(clip.get(), update, nullptr, RGN_COPY);
+        const UniqueRegion title(CreateRectRgnIndirect(&band));
+        CombineRgn(clip.get(), clip.get(), title.get(), RGN_DIFF);
+        DefWindowProcA(window, WM_NCPAINT, reinterpret_cast<WPARAM>(clip.get()), 0);
+    }
     PaintTitle(window);
 }
 

@@ -17,14 +17,12 @@ void DrawTextAt(HDC dc, const std::string& text, RECT rect, int dx, int dy, COLO
 void DrawStyledText(HDC dc, const std::string& text, const RECT& rect, const TextStyle& style) {
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     const COLORREF oldColour = GetTextColor(dc);
-    HGDIOBJ oldFont = style.Font != nullptr ? SelectObject(dc, style.Font) : nullptr;
+    const SelectedObject font(dc, style.Font);
     if (style.Raised) {
         DrawTextAt(dc, text, rect, -1, -1, style.Light, style.Format);
         DrawTextAt(dc, text, rect, 1, 1, style.Dark, style.Format);
     }
     DrawTextAt(dc, text, rect, 0, 0, style.Colour, style.Format);
-    if (oldFont != nullptr)
-        SelectObject(dc, oldFont);
     SetTextColor(dc, oldColour);
     SetBkMode(dc, oldMode);
 }

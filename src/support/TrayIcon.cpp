@@ -31,9 +31,11 @@ BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
 TTrayIcon::TTrayIcon(TComponent* owner)
     : TComponent(owner), ShellNotifyIcon(&ShellNotifyIconA),
       taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")),
-      CallbackWindow([this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&) {
-          return HandleMessage(msg, wParam, lParam);
-      }) {
+      // Top-level: the shell broadcasts "TaskbarCreated" when it restarts.
+      CallbackWindow(UtilityWindow::Kind::TopLevel,
+                     [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&) {
+                         return HandleMessage(msg, wParam, lParam);
+                     }) {
     if (owner != nullptr && owner->Designing())
         SetDesigning(true);
 }

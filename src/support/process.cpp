@@ -2,6 +2,7 @@
 #include "process.h"
 
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,20 +33,32 @@ std::string NormalizeDirectory(std::string_view directory) {
     return result;
 }
 
+struct TProcess::State {
+    std::mutex directoryLock;
+    std::string directory;
+    // Held while an event runs and while the component clears sender on its way out.
+    // Recursive: a handler may destroy its own component.
+    std::recursive_mutex senderLock;
+    TProcess* sender = nullptr;
+};
+
+TProcess::TProcess(TComponent* owner) : TComponent(owner), state_(std::make_shared<State>()) {
+    state_->sender = this;
+}
+
+TProcess::~TProcess() {
+    std::lock_guard<std::recursive_mutex> lock(state_->senderLock);
+    state_->sender = nullptr;
+}
+
 std::string TProcess::Directory() const {
-    std::lock_guard<std::mutex> lock(directoryLock_);
-    return directory_;
+    std::lock_guard<std::mutex> lock(state_->directoryLock);
+    return state_->directory;
 }
 
 void TProcess::SetDirectory(std::string value) {
-    std::lock_guard<std::mutex> lock(directoryLock_);
-    directory_ = std::move(value);
-}
-
-std::string TProcess::NormalizeStoredDirectory() {
-    std::lock_guard<std::mutex> lock(directoryLock_);
-    directory_ = NormalizeDirectory(directory_);
-    return directory_;
+    std::lock_guard<std::mutex> lock(state_->directoryLock);
+    state_->directory = std::move(value);
 }
 
 void TProcess::Execute() {
@@ -53,8 +66,14 @@ void TProcess::Execute() {
 }
 
 TProcessThread::TProcessThread(TProcess& process)
-    : Process(process), command_(process.Command), showWindow_(process.ShowWindow),
+    : state_(process.state_), command_(process.Command), showWindow_(process.ShowWindow),
       wait_(process.Wait), onFinished_(process.OnFinished), onFailed_(process.OnFailed) {}
+
+template <typename Event> void TProcessThread::Report(const Event& event, DWORD value) const {
+    std::lock_guard<std::recursive_mutex> lock(state_->senderLock);
+    if (state_->sender != nullptr)
+        Fire(event, *state_->sender, value);
+}
 
 void TProcessThread::Execute() {
     // An exception escaping a thread ends the process; a handler's failure must not.
@@ -65,7 +84,12 @@ void TProcessThread::Execute() {
         startup.wShowWindow = ShowWindowCommand(showWindow_);
         DWORD exitCode = 0;
 
-        const std::string directory = Process.NormalizeStoredDirectory();
+        std::string directory;
+        {
+            std::lock_guard<std::mutex> lock(state_->directoryLock);
+            state_->directory = NormalizeDirectory(state_->directory);
+            directory = state_->directory;
+        }
 
         // CreateProcessA may write into the command line, so it gets a copy of its own.
         std::vector<char> commandLine(command_.begin(), command_.end());
@@ -76,7 +100,7 @@ void TProcessThread::Execute() {
                             directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
             const DWORD error = GetLastError();
             Trace("program start failed (" + std::to_string(error) + "): " + command_);
-            Fire(onFailed_, Process, error);
+            Report(onFailed_, error);
             return;
         }
         const UniqueKernelHandle process(info.hProcess);
@@ -88,7 +112,7 @@ void TProcessThread::Execute() {
         if (!GetExitCodeProcess(process.get(), &exitCode))
             exitCode = 0;
         Trace("program ended with " + std::to_string(exitCode) + ": " + command_);
-        Fire(onFinished_, Process, exitCode);
+        Report(onFinished_, exitCode);
     } catch (const std::exception& e) {
         Trace(std::string("launcher thread: ") + e.what());
     } catch (...) {

@@ -1,11 +1,12 @@
 // TProcess starts an outside program from a command line in a chosen directory and window
-// state; with Wait set, a worker thread waits for the program and reports its exit code.
+// state; with Wait set, a worker thread waits for the program and reports its exit code. The
+// thread shares a small state block with the component, so either may outlive the other.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -41,12 +42,15 @@ using TProcessFailedEvent = std::function<void(TObject& Sender, DWORD ErrorCode)
 
 class TProcess : public TComponent {
 public:
-    explicit TProcess(TComponent* owner = nullptr) : TComponent(owner) {}
+    explicit TProcess(TComponent* owner = nullptr);
+    // Neither stops nor waits for a started program; an event already running on a waiting
+    // thread is let finish first, and none fires after.
+    ~TProcess() override;
 
     // Starts the program on a new, self-freeing thread and returns at once. Command,
     // ShowWindow, Wait and the events are taken as they stand at this call, so a caller may
-    // set up the next start while this one runs. The component must outlive a start that
-    // waits (its events name it as Sender).
+    // set up the next start while this one runs. The component may go away before the program
+    // ends: that start then fires no event.
     void Execute();
 
     // Each start normalises the directory and writes the result back, from its own thread.
@@ -57,28 +61,31 @@ public:
     TShowWindow ShowWindow = TShowWindow::swHide;
     bool Wait = false;
 
-    // Both run on the waiting thread, never on the caller's.
+    // Both run on the waiting thread, never on the caller's, with the live component as
+    // Sender: its destruction waits for a running one, so a handler must not wait for the
+    // thread that destroys the component.
     TProcessEvent OnFinished;
     TProcessFailedEvent OnFailed;
 
 private:
     friend class TProcessThread;
-    std::string NormalizeStoredDirectory();
+    struct State;
 
-    mutable std::mutex directoryLock_;
-    std::string directory_;
+    std::shared_ptr<State> state_;
 };
 
-// One start of a TProcess: the body that runs on the worker thread. It refers to the
-// component (not owned) and is freed when the thread ends.
+// One start of a TProcess: the body that runs on the worker thread. It holds the component's
+// state block, never the component, and is freed when the thread ends.
 class TProcessThread {
 public:
     explicit TProcessThread(TProcess& process);
     void Execute();
 
-    TProcess& Process;
-
 private:
+    // Fires event with the component as Sender while the component is still there.
+    template <typename Event> void Report(const Event& event, DWORD value) const;
+
+    std::shared_ptr<TProcess::State> state_;
     std::string command_;
     TShowWindow showWindow_;
     bool wait_;

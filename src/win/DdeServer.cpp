@@ -141,9 +141,11 @@ void DdeServer::Acknowledgement::Send() {
 
 DdeServer::DdeServer(std::string service, std::string topic)
     : service_(std::move(service)), topic_(std::move(topic)), state_(std::make_shared<State>()),
-      window_([this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-          return HandleMessage(msg, wParam, lParam, result);
-      }) {
+      // Top-level: clients find the server by broadcasting WM_DDE_INITIATE.
+      window_(UtilityWindow::Kind::TopLevel,
+              [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+                  return HandleMessage(msg, wParam, lParam, result);
+              }) {
     state_->window = window_.Handle();
 }
 

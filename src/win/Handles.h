@@ -82,6 +82,20 @@ struct GdiObjectTraits {
     static void close(pointer h) { DeleteObject(h); }
 };
 
+// A region is a GDI object too; its own kind keeps the HRGN type for the region calls.
+struct RegionTraits {
+    using pointer = HRGN;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { DeleteObject(h); }
+};
+
+// DCs from CreateCompatibleDC.
+struct MemoryDCTraits {
+    using pointer = HDC;
+    static pointer invalid() { return nullptr; }
+    static void close(pointer h) { DeleteDC(h); }
+};
+
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
@@ -89,6 +103,50 @@ using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+using UniqueRegion = UniqueHandle<RegionTraits>;
+using UniqueMemoryDC = UniqueHandle<MemoryDCTraits>;
+
+// A DC from GetDC / GetWindowDC, released to its window. Its release needs the window, so it
+// is a scope of its own rather than a handle kind.
+class WindowDC {
+public:
+    enum Area { Client, Whole };
+    WindowDC(HWND window, Area area)
+        : window_(window), dc_(area == Whole ? GetWindowDC(window) : GetDC(window)) {}
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    ~WindowDC() {
+        if (dc_ != nullptr)
+            ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// The screen's DC, for measuring fonts and making bitmaps that suit the display.
+class ScreenDC : public WindowDC {
+public:
+    ScreenDC() : WindowDC(nullptr, Client) {}
+};
+
+// One WM_PAINT: BeginPaint on construction, EndPaint when the scope ends.
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) : window_(window), dc_(BeginPaint(window, &info_)) {}
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    ~PaintScope() { EndPaint(window_, &info_); }
+    HDC get() const { return dc_; }
+    const PAINTSTRUCT& Info() const { return info_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT info_{}; // before dc_: BeginPaint fills it while dc_ is initialised
+    HDC dc_;
+};
 
 // Loads a system library from the system directory only, never from the current directory or
 // the program's folder, so that a planted DLL is not picked up.

@@ -9,7 +9,7 @@ constexpr UINT_PTR kTimerId = 1;
 
 TTimer::TTimer(TComponent* owner, UINT interval, bool enabled)
     : TComponent(owner), interval_(interval), enabled_(enabled),
-      window_([this](UINT msg, WPARAM, LPARAM, LRESULT&) {
+      window_(UtilityWindow::Kind::MessageOnly, [this](UINT msg, WPARAM, LPARAM, LRESULT&) {
           if (msg != WM_TIMER)
               return false;
           Fire(OnTimer, *this);

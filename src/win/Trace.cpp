@@ -2,6 +2,8 @@
 // (a test, the demo) can read it at any time and nothing is lost when the program ends.
 #include "Trace.h"
 
+#include "win/Handles.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -34,14 +36,13 @@ void Trace(std::string_view text) {
     std::string line = stamp;
     line.append(text.data(), text.size());
     line += "\r\n";
-    HANDLE file =
-        CreateFileA(TracePath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFile file(CreateFileA(TracePath().c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return;
     DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 } // namespace pw

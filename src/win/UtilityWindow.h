@@ -1,7 +1,7 @@
 // Windows whose procedure routes every message to a C++ handler. UtilityWindow is the hidden
-// one that components use for timer ticks, socket and dial notices and tray callbacks; it is
-// top-level (not message-only) so that broadcasts such as "TaskbarCreated" reach it. Forms
-// use the same routing with their own class name, style, caption and place.
+// one that components use: message-only for timer ticks and socket and dial notices, top-level
+// where a broadcast must reach it ("TaskbarCreated", WM_DDE_INITIATE). Forms use the same
+// routing with their own class name, style, caption and place.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +25,9 @@ struct WindowSpec {
     HWND Owner = nullptr;
     HBRUSH Background = nullptr;
     HICON Icon = nullptr;
+    // Parent HWND_MESSAGE (Owner is then ignored): the window gets only what is sent or posted
+    // to its handle; broadcasts pass it by, and on Windows FindWindow does not find it.
+    bool MessageOnly = false;
 };
 
 class RoutedWindow {
@@ -32,6 +35,7 @@ public:
     // Handles one message; returns true when it did, with the result in result.
     using Handler = std::function<bool(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result)>;
 
+    // The handler sees every message from WM_NCCREATE on, and Handle() is already valid then.
     RoutedWindow(const WindowSpec& layout, Handler handler);
     RoutedWindow(const RoutedWindow&) = delete;
     RoutedWindow& operator=(const RoutedWindow&) = delete;
@@ -48,7 +52,14 @@ private:
 
 class UtilityWindow : public RoutedWindow {
 public:
-    explicit UtilityWindow(Handler handler) : RoutedWindow(WindowSpec{}, std::move(handler)) {}
+    enum class Kind {
+        MessageOnly, // notices posted or sent to its handle: timers, sockets, dial-up
+        TopLevel,    // hidden top-level: also reached by broadcasts
+    };
+
+    UtilityWindow(Kind kind, Handler handler);
+    // The top-level kind.
+    explicit UtilityWindow(Handler handler) : UtilityWindow(Kind::TopLevel, std::move(handler)) {}
 };
 
 } // namespace pw

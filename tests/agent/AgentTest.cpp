@@ -24,67 +24,17 @@ using test::ScriptedPop3Server;
 
 using test::AccountLine;
 using test::ReadAll;
-using test::TempDir;
 using test::WriteTextFile;
-
-// The trace is the agent's record of what it decided; tests read the lines it wrote.
-const test::TraceFile& AgentTrace() {
-    static const test::TraceFile trace("pw-agent-test-trace.txt");
-    return trace;
-}
-const bool kTraceOn = (AgentTrace(), true);
 
 constexpr char kStandInClient[] = PW_CXSYSTEM_EXE;
 
-class AgentTest : public ::testing::Test {
+class AgentTest : public test::AgentHarness {
 protected:
-    void SetUp() override {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '-'); // a parameterised test's "Name/1"
-        dir_ = TempDir() + "pw-agent-" + name + "\\";
-        CreateDirectoryA(dir_.c_str(), nullptr);
-        for (const char* f : {"vtMailDa.dat", "Corvex.INI", "setupRAS.RAS", "PWise.flg"})
-            DeleteFileA((dir_ + f).c_str());
-        GetCurrentDirectoryA(MAX_PATH, oldDir_);
-        SetCurrentDirectoryA(dir_.c_str());
-        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
-        traceStart_ = AgentTrace().Mark();
-        now_.wHour = 12;
-        now_.wMinute = 0;
-    }
-    void TearDown() override {
-        agent_.reset();
-        app_.reset();
-        SetCurrentDirectoryA(oldDir_);
-    }
-
-    AgentEnvironment Environment(std::vector<std::string> args) {
-        AgentEnvironment env = AgentEnvironment::System({});
-        args.insert(args.begin(), dir_ + "pwagent.exe");
-        env.Args = args;
-        env.Now = [this] { return now_; };
-        env.TimeSeparator = [this] { return separator_; };
-        env.AsteriskSound = [] {};
-        env.RunProgram = [this](const std::string& command, UINT) { started_.push_back(command); };
-        env.EndProgram = [this] {
-            ++ends_;
-            if (agent_)
-                agent_->POPbox.CancelOperation();
-        };
-        env.MailboxTimeOut = mailboxTimeOut_;
-        env.RasLibraryPath = rasLibraryPath_;
-        return env;
-    }
-
-    TPlaceHolder& Start(std::vector<std::string> args) {
-        app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
-        agent_ = std::make_unique<TPlaceHolder>(*app_, Environment(std::move(args)));
-        return *agent_;
-    }
+    AgentTest() : AgentHarness("pw-agent-") {}
 
     // The state that the normal end of a check leaves, and a next check that runs.
     void ExpectTheCheckEndedAndTheNextOneRuns(TPlaceHolder& agent, int checksThen) {
-        EXPECT_FALSE(Shared.CheckRunning);
+        EXPECT_FALSE(agent.State().CheckRunning);
         EXPECT_TRUE(agent.ExeTimer.Enabled());
         EXPECT_TRUE(agent.MenuEnabled(kStatus1));
         EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
@@ -93,27 +43,6 @@ protected:
         agent.CheckNow1Click();
         EXPECT_EQ(CountTrace("check due"), checksThen);
     }
-
-    // Trace lines this test wrote, without their time stamps.
-    std::vector<std::string> TraceLines() const { return AgentTrace().LinesSince(traceStart_); }
-    int CountTrace(const std::string& text) const {
-        int n = 0;
-        for (const auto& line : TraceLines())
-            n += line == text;
-        return n;
-    }
-
-    std::string dir_;
-    char oldDir_[MAX_PATH] = {};
-    size_t traceStart_ = 0;
-    SYSTEMTIME now_{};
-    std::string separator_ = ":";
-    std::vector<std::string> started_;
-    int ends_ = 0;
-    int32_t mailboxTimeOut_ = 240;
-    std::string rasLibraryPath_;
-    std::unique_ptr<TApplication> app_;
-    std::unique_ptr<TPlaceHolder> agent_;
 };
 
 TEST_F(AgentTest, WithoutArgumentsEndsAtOnceAndReadsNoFile) {
@@ -404,13 +333,12 @@ TEST_F(AgentTest, ADialUpErrorEndsTheCheckAndTheNextOneRuns) {
     const std::string config = dir_ + "rassim.txt";
     WriteTextFile(config, "entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
     rasLibraryPath_ = PW_RASSIM_DLL;
-    SetEnvironmentVariableA("PW_RASSIM_CONFIG", config.c_str());
+    const test::ScopedEnvironmentVariable simConfig("PW_RASSIM_CONFIG", config);
     WriteTextFile(dir_ + "setupRAS.RAS",
                   "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
     TPlaceHolder& agent = Start({"1"});
     agent.CheckNow1Click();
     ExpectTheCheckEndedAndTheNextOneRuns(agent, 2);
-    SetEnvironmentVariableA("PW_RASSIM_CONFIG", nullptr);
 }
 
 // A link with the client that fails at one command, as an unexpected error would.
@@ -439,13 +367,12 @@ TEST_F(StandAloneCheck, AFailureInAnyPhaseOfACheckLeavesNothingHalfDone) {
     for (const Phase& phase : {Phase{"CHECKSTART", {"1", "/BGR"}}, Phase{"GET:", {"1", "/BGR"}},
                                Phase{"sound", {"1"}}}) {
         SCOPED_TRACE(phase.failAt);
-        const size_t before = static_cast<size_t>(CountTrace("check due"));
+        const int before = CountTrace("check due");
         TPlaceHolder& agent = Start(phase.args);
         agent.SetClientLink(std::make_unique<FailingClientLink>(phase.failAt));
         agent.Environment.AsteriskSound = [] { throw std::runtime_error("no sound"); };
         agent.CheckNow1Click();
-        ExpectTheCheckEndedAndTheNextOneRuns(agent, static_cast<int>(before) + 2);
-        agent_.reset();
+        ExpectTheCheckEndedAndTheNextOneRuns(agent, before + 2);
     }
 }
 
@@ -461,6 +388,28 @@ TEST_F(StandAloneCheck, AFailedClientCheckStillLetsTheNextChecksRun) {
     agent.BackgroundCallsPokeData("START", DdeServer::Acknowledgement());
     agent.CheckNow1Click();
     EXPECT_EQ(CountTrace("check due"), 1);
+}
+
+// The agent may go away while the client program it started still runs: the launcher's thread
+// outlives it without touching it, and the program's end reaches nobody.
+TEST_F(AgentTest, DestroyingTheAgentWhileTheClientRunsIsSafe) {
+    CopyFileA(kStandInClient, (dir_ + "CXsystem.exe").c_str(), FALSE);
+    const test::ScopedEnvironmentVariable log("PW_CXSTAND_LOG", dir_ + "CXsystem.log");
+    TPlaceHolder& agent = Start({"1"});
+    agent.shoot.SetDirectory(agent.ProgramDir);
+    agent.shoot.Command = "CXsystem.exe /NODDE";
+    agent.shoot.Wait = true;
+    agent.shoot.Execute();
+    ASSERT_TRUE(test::PumpUntil([] { return FindWindowA("TCXCmainForm", nullptr) != nullptr; }));
+    agent_.reset();
+    app_.reset();
+    PostMessageA(FindWindowA("TCXCmainForm", nullptr), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(test::PumpUntil([this] {
+        return test::ReadAll(dir_ + "CXsystem.log").find("exit: code 0") != std::string::npos;
+    }));
+    Sleep(200); // the launcher's thread sees the end and finds no component to tell
+    TPlaceHolder& again = Start({"1"});
+    EXPECT_TRUE(again.ExeTimer.Enabled());
 }
 
 // The whole stand-alone round trip with a real server and the stand-in client: the client

@@ -23,18 +23,10 @@ using test::Mailbox;
 using test::MailMessage;
 using test::ScriptedPop3Server;
 
-constexpr DWORD kLimitMs = 60000;
-
 using test::AppendTextFile;
+using test::PumpUntil;
 using test::ReadAll;
-using test::TempDir;
 using test::WriteTextFile;
-
-// The trace file is chosen once per process; each test reads what it appended.
-const test::TraceFile& AgentTrace() {
-    static const test::TraceFile trace("pw-bg-test-trace.txt");
-    return trace;
-}
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -51,13 +43,6 @@ std::vector<std::string> LinesAfterStamp(const std::string& text, const std::str
     return lines;
 }
 
-// Pumps the agent's queue until done() or the limit; false when the limit came first.
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = kLimitMs) {
-    const DWORD start = GetTickCount();
-    WaitUntil([&] { return done() || GetTickCount() - start >= limitMs; });
-    return done();
-}
-
 std::string AccountLine(const std::string& user, const std::string& server) {
     return test::AccountLine(user + "@x", server, user, "pw-" + user);
 }
@@ -70,27 +55,19 @@ MailMessage Message(const std::string& uid) {
     return m;
 }
 
-class BackgroundTest : public ::testing::Test {
+class BackgroundTest : public test::AgentHarness {
 protected:
+    BackgroundTest() : AgentHarness("pw-bg-") {}
+
     void SetUp() override {
-        dir_ = TempDir() + "pw-bg-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
-        CreateDirectoryA(dir_.c_str(), nullptr);
-        WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA((dir_ + "*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do
-                DeleteFileA((dir_ + entry.cFileName).c_str());
-            while (FindNextFileA(find, &entry));
-            FindClose(find);
-        }
-        GetCurrentDirectoryA(MAX_PATH, oldDir_);
-        SetCurrentDirectoryA(dir_.c_str());
-        traceStart_ = AgentTrace().Mark();
-        SetEnvironmentVariableA("PW_CXSTAND_LOG", (dir_ + "CXsystem.log").c_str());
-        SetEnvironmentVariableA("PW_CXSTAND_COMMANDS", (dir_ + "CXsystem.cmd").c_str());
-        SetEnvironmentVariableA("PW_CXSTAND_TIMEOUT_MS", "20000");
-        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
+        AgentHarness::SetUp();
+        // The stand-in client's settings, inherited by the client this test starts.
+        environment_.emplace_back(std::make_unique<test::ScopedEnvironmentVariable>(
+            "PW_CXSTAND_LOG", dir_ + "CXsystem.log"));
+        environment_.emplace_back(std::make_unique<test::ScopedEnvironmentVariable>(
+            "PW_CXSTAND_COMMANDS", dir_ + "CXsystem.cmd"));
+        environment_.emplace_back(
+            std::make_unique<test::ScopedEnvironmentVariable>("PW_CXSTAND_TIMEOUT_MS", "20000"));
 
         // one: one-1 fetched, one-2 and one-3 new; two: nothing new; three: three-1 new.
         server_.AddMailbox(
@@ -111,7 +88,8 @@ protected:
         app_.reset();
         StopClient();
         server_.Stop();
-        SetCurrentDirectoryA(oldDir_);
+        environment_.clear();
+        AgentHarness::TearDown();
     }
 
     std::string KnownIds(const std::string& user) const {
@@ -155,19 +133,13 @@ protected:
 
     static HWND ClientWindow() { return FindWindowA("TCXCmainForm", nullptr); }
 
-    TPlaceHolder& StartAgent(std::vector<std::string> args) {
-        AgentEnvironment env = AgentEnvironment::System({});
-        args.insert(args.begin(), dir_ + "pwagent.exe");
-        env.Args = args;
-        env.LongTime = [] { return std::string("12:34:56"); };
-        env.AsteriskSound = [] {};
-        env.RunProgram = [this](const std::string& command, UINT show) {
-            started_.push_back(command + " /show " + std::to_string(show));
-        };
-        env.EndProgram = [this] { ++ends_; };
-        app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
-        agent_ = std::make_unique<TPlaceHolder>(*app_, std::move(env));
-        return *agent_;
+    TPlaceHolder& StartAgent(std::vector<std::string> args) { return Start(std::move(args)); }
+    // The programs the agent started, each with how it was to be shown.
+    std::vector<std::string> StartedWithShows() const {
+        std::vector<std::string> started;
+        for (size_t i = 0; i < started_.size(); ++i)
+            started.push_back(started_[i] + " /show " + std::to_string(startedShows_[i]));
+        return started;
     }
 
     std::string ClientLog() const { return ReadAll(dir_ + "CXsystem.log"); }
@@ -180,29 +152,13 @@ protected:
                 pokes.push_back(line.substr(6));
         return pokes;
     }
-    std::string TraceText() const {
-        std::string text;
-        for (const auto& line : AgentTrace().LinesSince(traceStart_))
-            text += line + "\n";
-        return text;
-    }
-    std::vector<std::string> Trace() const { return AgentTrace().LinesSince(traceStart_); }
-    bool Traced(const std::string& line) const {
-        const auto lines = Trace();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-
     // The client pokes a command at the agent; true once the agent has carried it out. The
     // control file's escapes ("\\r", "\\n") are the trace's too.
     bool Poke(const std::string& escapedText) {
         AppendTextFile(dir_ + "CXsystem.cmd", escapedText + "\n");
         const std::string taken = "dde ack: " + escapedText;
-        const size_t before = CountTrace(taken);
+        const int before = CountTrace(taken);
         return PumpUntil([&] { return CountTrace(taken) > before; });
-    }
-    size_t CountTrace(const std::string& line) const {
-        const auto lines = Trace();
-        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
     }
 
     // Every poke the agent has sent so far has reached the client: a marker sent after them
@@ -223,17 +179,11 @@ protected:
         return pokes;
     }
 
-    std::string dir_;
-    size_t traceStart_ = 0;
-    char oldDir_[MAX_PATH] = {};
+    std::vector<std::unique_ptr<test::ScopedEnvironmentVariable>> environment_;
     ScriptedPop3Server server_;
     std::string server;
     UniqueKernelHandle client_;
-    std::vector<std::string> started_;
-    int ends_ = 0;
     int flushes_ = 0;
-    std::unique_ptr<TApplication> app_;
-    std::unique_ptr<TPlaceHolder> agent_;
 };
 
 TEST_F(BackgroundTest, ScheduledChecksAskForTheMailboxesWithNewMailAndWaitForDone) {
@@ -266,9 +216,9 @@ TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedU
     const std::vector<std::string> report = {
         "CHECK:", ReportEntry("one", server, "one", "one@x", "pw-one", 2),
         ReportEntry("three", server, "three", "three@x", "pw-three", 1)};
-    EXPECT_EQ(Shared.ReportLines, report); // what was poked, plain password and all
+    EXPECT_EQ(agent.State().ReportLines, report); // what was poked, plain password and all
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(Shared.StopRequested);
+    EXPECT_TRUE(agent.State().StopRequested);
     const std::string masked = "CHECK:\\r\\none^" + server + "^one^one@x^***^2\\r\\nthree^" +
                                server + "^three^three@x^***^1\\r\\n";
     EXPECT_EQ(ClientPokes(),
@@ -293,7 +243,7 @@ TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedU
 
     ASSERT_TRUE(Poke("START"));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_FALSE(Shared.StopRequested);
+    EXPECT_FALSE(agent.State().StopRequested);
     EXPECT_TRUE(
         Traced("tool tip: CXC agent: Background task continued at 12:34:56 by CXC's demand..."));
 }
@@ -329,8 +279,8 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
     EXPECT_EQ(pokes[1], "CHECKNOTE:Checking one@x for new messages...");
     EXPECT_TRUE(StartsWith(pokes[4], "CHECK:\\r\\none^"));
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(Shared.StopRequested);
-    EXPECT_FALSE(Shared.CheckRunning);
+    EXPECT_TRUE(agent.State().StopRequested);
+    EXPECT_FALSE(agent.State().CheckRunning);
 }
 
 // While the agent waits for "DONE:" no mailbox is in use: a "CHECK" that the client sends then,
@@ -341,11 +291,11 @@ TEST_F(BackgroundTest, CheckWhileTheAgentWaitsForDoneIsAnsweredBeforeDone) {
     TPlaceHolder& agent = StartAgent({"1", "/BGR"});
     // A deadlock would hold the wait for "DONE:" for ever: the watchdog ends it and says so.
     bool deadlocked = false;
-    TTimer watchdog(nullptr, kLimitMs, true);
+    TTimer watchdog(nullptr, test::kWaitLimitMs, true);
     watchdog.OnTimer = [&](TObject&) {
         deadlocked = true;
         watchdog.SetEnabled(false);
-        Shared.ClientDone = true;
+        agent.BackgroundCallsPokeData("DONE:0", DdeServer::Acknowledgement());
     };
     agent.CheckNow1Click(); // returns once the client's "DONE:" has ended the wait
     ASSERT_FALSE(deadlocked) << ClientLog();
@@ -372,7 +322,7 @@ TEST_F(BackgroundTest, CommandsOfTheClient) {
 
     ASSERT_TRUE(Poke("STOP"));
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(Shared.StopRequested);
+    EXPECT_TRUE(agent.State().StopRequested);
     EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CXC agent: Stalled at 12:34:56 by CXC's demand...");
 
     // Halted: "Check Now!" still dials and says "CHECKSTART", but checks no mailbox, says no
@@ -390,19 +340,19 @@ TEST_F(BackgroundTest, CommandsOfTheClient) {
 
     ASSERT_TRUE(Poke("START\\r\\nSTOP"));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_FALSE(Shared.StopRequested);
+    EXPECT_FALSE(agent.State().StopRequested);
     ASSERT_TRUE(Poke("STOPPED NOW"));
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(Shared.StopRequested);
+    EXPECT_TRUE(agent.State().StopRequested);
 
+    ASSERT_TRUE(Poke("DONE:many"));
+    EXPECT_EQ(agent.ArrivedCount, 0);
+    EXPECT_FALSE(agent.State().ClientDone);
     ASSERT_TRUE(Poke("DONE:3"));
     EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_TRUE(agent.State().ClientDone);
     ASSERT_TRUE(Poke("done:5"));
     EXPECT_EQ(agent.ArrivedCount, 3);
-    Shared.ClientDone = false;
-    ASSERT_TRUE(Poke("DONE:many"));
-    EXPECT_EQ(agent.ArrivedCount, 3);
-    EXPECT_FALSE(Shared.ClientDone);
     EXPECT_TRUE(Contains(ReadAll(dir_ + "errors.log"), "'many' is not a valid integer value"));
     EXPECT_EQ(ends_, 0);
 
@@ -419,7 +369,7 @@ TEST_F(BackgroundTest, StandAloneModeTakesOnlyDone) {
         ASSERT_TRUE(Poke(command)) << command;
     EXPECT_EQ(agent.ArrivedCount, 4);
     EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_FALSE(Shared.StopRequested);
+    EXPECT_FALSE(agent.State().StopRequested);
     EXPECT_EQ(agent.CheckInterval, 1);
     EXPECT_EQ(ends_, 0);
     EXPECT_TRUE(ClientPokes().empty());
@@ -447,8 +397,8 @@ TEST_F(BackgroundTest, RefusedAdviseLinkSendsNothingAndDoesNotWait) {
     StartClient("/REFUSEADVISE");
     TPlaceHolder& agent = StartAgent({"1", "/BGR"});
     agent.CheckNow1Click(); // no "GET:" could be sent: no wait
-    EXPECT_TRUE(Shared.ClientDone);
-    EXPECT_EQ(CountTrace("dde out failed: GET:one@x^three@x"), 1u);
+    EXPECT_TRUE(agent.State().ClientDone);
+    EXPECT_EQ(CountTrace("dde out failed: GET:one@x^three@x"), 1);
     EXPECT_TRUE(Contains(ClientLog(), "dde: advise link refused"));
     EXPECT_TRUE(ClientPokes().empty());
     EXPECT_EQ(ends_, 0);
@@ -459,11 +409,11 @@ TEST_F(BackgroundTest, ClientWithoutConversationIsStartedWithTheList) {
     TPlaceHolder& agent = StartAgent({"1", "/BGR"});
     agent.CheckNow1Click();
     const std::string minimised = " /show " + std::to_string(SW_SHOWMINNOACTIVE);
-    EXPECT_EQ(started_,
+    EXPECT_EQ(StartedWithShows(),
               (std::vector<std::string>{
                   "CXsystem" + minimised, "CXsystem" + minimised, "CXsystem" + minimised,
                   dir_ + "CXsystem.exe one@x^three@x /show " + std::to_string(SW_SHOWNORMAL)}));
-    EXPECT_TRUE(Shared.ClientDone);
+    EXPECT_TRUE(agent.State().ClientDone);
     EXPECT_EQ(ends_, 0);
 }
 
@@ -485,7 +435,7 @@ TEST_F(BackgroundTest, TheProgramAnswersCheckAndEndsOnClose) {
     EXPECT_EQ(ClientPokes().back(), "CHECK:\\r\\none^" + server + "^one^one@x^***^2\\r\\nthree^" +
                                         server + "^three^three@x^***^1\\r\\n");
     ASSERT_TRUE(Poke("CLOSE"));
-    ASSERT_EQ(WaitForSingleObject(agent.get(), kLimitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(agent.get(), test::kWaitLimitMs), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(agent.get(), &code);
     EXPECT_EQ(code, 0u);

@@ -5,6 +5,7 @@
 #include "core/Password.h"
 #include "pop3script/ScriptedPop3Server.h"
 #include "support/AgentTesting.h"
+#include "styling/Gdi.h"
 #include "win/MessagePump.h"
 
 #include <shellapi.h>
@@ -38,13 +39,6 @@ std::vector<std::string> Items(HWND control, UINT countMessage, UINT textMessage
     return items;
 }
 
-// Waits with a generous bound, so that a fault fails the test instead of hanging it.
-bool WaitFor(const std::function<bool()>& done) {
-    const DWORD start = GetTickCount();
-    WaitUntil([&] { return done() || GetTickCount() - start > 20000; });
-    return done();
-}
-
 // The picture of an icon, drawn on a fixed background: CopyIcon keeps the picture, not the
 // handle, so pictures are what can be compared.
 std::vector<uint32_t> IconPixels(HICON icon) {
@@ -55,52 +49,28 @@ std::vector<uint32_t> IconPixels(HICON icon) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
+    const UniqueGdiObject bitmap(
+        CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const UniqueMemoryDC dc(CreateCompatibleDC(nullptr));
+    const SelectedObject selected(dc.get(), bitmap.get());
     std::fill_n(static_cast<uint32_t*>(bits), 32 * 32, 0x00123456u);
-    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    DrawIconEx(dc.get(), 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
     GdiFlush();
-    std::vector<uint32_t> pixels(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + 1024);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    DeleteObject(bitmap);
-    return pixels;
+    return std::vector<uint32_t>(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + 1024);
 }
 
-class StatusWindowTest : public ::testing::Test {
+class StatusWindowTest : public test::AgentHarness {
 protected:
-    void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        dir_ = std::string(temp) + "pw-status-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
-        CreateDirectoryA(dir_.c_str(), nullptr);
-        for (const char* f : {"vtMailDa.dat", "Corvex.INI", "setupRAS.RAS"})
-            DeleteFileA((dir_ + f).c_str());
-        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
-        GetCurrentDirectoryA(MAX_PATH, oldDir_);
-        SetCurrentDirectoryA(dir_.c_str());
-        now_.wHour = 12;
-    }
+    StatusWindowTest() : AgentHarness("pw-status-") {}
+
     void TearDown() override {
         agent_.reset();
         window_.reset();
-        app_.reset();
-        SetCurrentDirectoryA(oldDir_);
+        AgentHarness::TearDown();
     }
 
     TPlaceHolder& Start(std::vector<std::string> args) {
-        AgentEnvironment env = AgentEnvironment::System({});
-        args.insert(args.begin(), dir_ + "pwagent.exe");
-        env.Args = args;
-        env.Now = [this] { return now_; };
-        env.TimeSeparator = [] { return std::string(":"); };
-        env.AsteriskSound = [] {};
-        env.RunProgram = [](const std::string&, UINT) {};
-        env.EndProgram = [] {};
-        app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
-        agent_ = std::make_unique<TPlaceHolder>(*app_, std::move(env));
+        AgentHarness::Start(std::move(args));
         window_ = std::make_unique<TpwSchedule>(app_->Handle());
         agent_->SetStatusWindow(window_.get());
         window_->OnShow = [this](TpwSchedule& w) { agent_->FillStatusWindow(w); };
@@ -140,12 +110,7 @@ protected:
         return IsWindowVisible(Control(id)) != FALSE;
     }
 
-    std::string dir_;
-    char oldDir_[MAX_PATH] = {};
-    SYSTEMTIME now_{};
     std::vector<int> shownImages_;
-    std::unique_ptr<TApplication> app_;
-    std::unique_ptr<TPlaceHolder> agent_;
     std::unique_ptr<TpwSchedule> window_;
 };
 
@@ -285,7 +250,7 @@ TEST_F(StatusWindowTest, TrayDoubleClickOpensTheWindowUntilItIsClosed) {
                  WM_LBUTTONDBLCLK);
     PostMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
     PostMessageA(panel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    EXPECT_TRUE(WaitFor([&] { return shown && agent.MenuEnabled(kStatus1); }));
+    EXPECT_TRUE(test::PumpUntil([&] { return shown && agent.MenuEnabled(kStatus1); }));
     EXPECT_FALSE(window_->Visible());
     EXPECT_FALSE(menuEnabledWhileOpen);
     EXPECT_EQ(window_->Label3(), "10 minutes till next checking event...");
@@ -321,7 +286,7 @@ TEST_F(StatusWindowTest, BusyAnimationRunsOnItsOwnTimer) {
     TPlaceHolder& agent = Start({"10"});
     shownImages_.clear();
     agent.StartBusyAnimation();
-    EXPECT_TRUE(WaitFor([&] { return shownImages_.size() >= 3; }));
+    EXPECT_TRUE(test::PumpUntil([&] { return shownImages_.size() >= 3; }));
     agent.FinishCheck();
     ASSERT_GE(shownImages_.size(), 4u);
     EXPECT_EQ(std::vector<int>(shownImages_.begin(), shownImages_.begin() + 3),

@@ -53,6 +53,15 @@ TEST(DelimitedFields, OutOfRangeNumbersGiveEmpty) {
     EXPECT_EQ(GetDelimitedField(1, "   ", '^'), "");
 }
 
+TEST(DelimitedFields, ABlankOrControlDelimiterMeetsThePadding) {
+    // The padding's blanks are delimiters themselves here, so the last field gets none.
+    EXPECT_EQ(GetDelimitedField(2, "a b", ' '), "b");
+    EXPECT_EQ(GetDelimitedField(3, "a b  ", ' '), "");
+    EXPECT_EQ(GetDelimitedField(2, "a\tb\t", '\t'), "b");
+    EXPECT_EQ(GetDelimitedField(3, "a\tb\t", '\t'), "");
+    EXPECT_EQ(GetDelimitedField(2, "a\tb", '\t'), "b   ");
+}
+
 TEST(DelimitedFields, KnownIdsUseSemicolon) {
     EXPECT_EQ(GetDelimitedField(1, "<id@host>;2001-01-01;x", ';'), "<id@host>");
     EXPECT_EQ(GetDelimitedField(1, ";rest", ';'), "");

@@ -4,6 +4,8 @@
 #include "core/Password.h"
 #include "core/Text.h"
 #include "pop3script/ScriptedPop3Server.h"
+#include "support/Testing.h"
+#include "support/WindowsPath.h"
 #include "win/Handles.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,66 +29,23 @@ using test::SessionScript;
 
 constexpr DWORD kRunLimitMs = 60000;
 
-// The build hands over a path of the build host; under Wine a rooted Unix path lives on Z:.
 std::string StandInExePath() {
-    std::string path = PW_CXSYSTEM_EXE;
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
+    return test::WindowsPath(PW_CXSYSTEM_EXE);
 }
 
-std::string ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = folder + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
-
-// An accounts line as the client writes it: field 6 "True" leaves the mailbox unwatched.
-std::string AccountLine(const std::string& address, const std::string& server,
-                        const std::string& user, const std::string& password,
-                        const std::string& unwatched = "False") {
-    return "1^" + address + "^" + server + "^" + UnscramblePassword(password) + "^^" + unwatched +
-           "^^" + user + "\r\n";
-}
+using test::AccountLine;
+using test::FileExists;
+using test::ReadAll;
 
 std::vector<std::string> KnownIds(const std::string& path) {
     std::vector<std::string> ids;
-    for (const std::string& line : SplitLines(ReadFileText(path)))
+    for (const std::string& line : SplitLines(ReadAll(path)))
         ids.push_back(Trim(GetDelimitedField(1, line, ';')));
     return ids;
 }
 
 std::string FirstLine(const std::string& path) {
-    const std::vector<std::string> lines = SplitLines(ReadFileText(path));
+    const std::vector<std::string> lines = SplitLines(ReadAll(path));
     return lines.empty() ? std::string() : lines.front();
 }
 
@@ -110,25 +70,24 @@ struct StartedProcess {
     }
 };
 
+// The stand-in's settings from the environment, absent for the scope and put back after it.
+struct StandInSettingsCleared {
+    test::ScopedEnvironmentVariable log{"PW_CXSTAND_LOG", std::nullopt};
+    test::ScopedEnvironmentVariable exitAfter{"PW_CXSTAND_EXIT_AFTER_MS", std::nullopt};
+    test::ScopedEnvironmentVariable timeOut{"PW_CXSTAND_TIMEOUT_MS", std::nullopt};
+};
+
 // A folder with a copy of CXsystem.exe, which is also the working directory of its runs: the
 // layout the agent starts the client in.
 class StandInFolder {
 public:
-    StandInFolder() {
-        char temp[MAX_PATH + 1] = {};
-        GetTempPathA(MAX_PATH, temp);
-        static int serial = 0;
-        path_ = std::string(temp) + "pwcx-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(++serial);
-        RemoveTree(path_);
-        CreateDirectoryA(path_.c_str(), nullptr);
+    StandInFolder() : folder_("pwcx-"), path_(folder_.Path()) {
         exe_ = File("CXsystem.exe");
         copied_ = CopyFileA(StandInExePath().c_str(), exe_.c_str(), FALSE) != 0;
     }
-    ~StandInFolder() { RemoveTree(path_); }
 
     bool Ready() const { return copied_; }
-    std::string File(const std::string& name) const { return path_ + "\\" + name; }
+    std::string File(const std::string& name) const { return folder_.File(name); }
 
     StartedProcess Start(const std::string& arguments, WORD show = SW_SHOWMINNOACTIVE) const {
         STARTUPINFOA startup = {};
@@ -150,6 +109,7 @@ public:
     long Run(const std::string& arguments) const { return Start(arguments).WaitForExit(); }
 
 private:
+    test::TempFolder folder_;
     std::string path_;
     std::string exe_;
     bool copied_ = false;
@@ -194,22 +154,16 @@ MailMessage Message(const std::string& uid, const std::string& subject, std::str
 
 class CXsystemRetrieval : public ::testing::Test {
 protected:
+    const StandInSettingsCleared cleared_;
     void SetUp() override {
-        for (const char* name :
-             {"PW_CXSTAND_LOG", "PW_CXSTAND_EXIT_AFTER_MS", "PW_CXSTAND_TIMEOUT_MS"})
-            SetEnvironmentVariableA(name, nullptr);
         ASSERT_TRUE(folder.Ready()) << "cannot copy " << StandInExePath();
         server.Start();
         serverName = "127.0.0.1:" + std::to_string(server.Port());
     }
-    void TearDown() override {
-        server.Stop();
-        SetEnvironmentVariableA("PW_CXSTAND_TIMEOUT_MS", nullptr);
-        SetEnvironmentVariableA("PW_CXSTAND_LOG", nullptr);
-    }
+    void TearDown() override { server.Stop(); }
 
     std::vector<std::string> Commands() const { return server.Transcript(); }
-    std::string Log() const { return ReadFileText(folder.File("CXsystem.log")); }
+    std::string Log() const { return ReadAll(folder.File("CXsystem.log")); }
 
     StandInFolder folder;
     ScriptedPop3Server server;
@@ -222,10 +176,10 @@ TEST_F(CXsystemRetrieval, FetchesOnlyUnknownMessagesRecordsTheirIdsAndReportsThe
         {"joe",
          "Pa55 w0rd",
          {Message("uid-1", "first", "one\n"), Message("uid-2", "second", "two\n"), dotted}});
-    WriteFileText(folder.File("vtMailDa.dat"),
-                  AccountLine("joe@example.org", serverName, "joe", "Pa55 w0rd"));
+    test::WriteTextFile(folder.File("vtMailDa.dat"),
+                        AccountLine("joe@example.org", serverName, "joe", "Pa55 w0rd"));
     const std::string knownIds = folder.File("joe@" + serverName + ".MES");
-    WriteFileText(knownIds, " uid-2 ; 2020-01-01 10:00:00\r\n");
+    test::WriteTextFile(knownIds, " uid-2 ; 2020-01-01 10:00:00\r\n");
 
     ASSERT_EQ(folder.Run("/PWGM"), 0);
     std::vector<std::string> commands = Commands();
@@ -239,7 +193,7 @@ TEST_F(CXsystemRetrieval, FetchesOnlyUnknownMessagesRecordsTheirIdsAndReportsThe
     EXPECT_EQ(KnownIds(knownIds), (std::vector<std::string>{"uid-2", "uid-1", "uid-3"}));
     EXPECT_EQ(FirstLine(folder.File("PWise.flg")), "2");
     // The saved copy has the dot-stuffing undone.
-    EXPECT_EQ(ReadFileText(folder.File("retrieved\\joe@example.org_uid-3.eml")), dotted.Text());
+    EXPECT_EQ(ReadAll(folder.File("retrieved\\joe@example.org_uid-3.eml")), dotted.Text());
     const std::string log = Log();
     EXPECT_NE(log.find("mailbox joe@example.org: 2 retrieved"), std::string::npos) << log;
     EXPECT_NE(log.find("flag file: wrote 2"), std::string::npos) << log;
@@ -258,20 +212,20 @@ TEST_F(CXsystemRetrieval, ContactsOnlyWatchedAddressesWithAtAndSurvivesAFailingM
     server.AddMailbox({"hidden", "pw", {Message("h-1", "never", "x\n")}});
     server.AddMailbox({"ann", "pw", {Message("a-1", "hello", "x\n")}});
     const std::string refused = "127.0.0.1:" + std::to_string(ScriptedPop3Server::UnusedPort());
-    WriteFileText(folder.File("vtMailDa.dat"),
-                  AccountLine("no-at-sign", serverName, "nobody", "pw") +
-                      AccountLine("gone@example.org", refused, "gone", "pw") +
-                      AccountLine("hidden@example.org", serverName, "hidden", "pw", "True") +
-                      "0^skipped@example.org^" + serverName + "^^^False^^nobody\r\n" +
-                      AccountLine("ann@example.org", serverName, "ann", "pw"));
+    test::WriteTextFile(folder.File("vtMailDa.dat"),
+                        AccountLine("no-at-sign", serverName, "nobody", "pw") +
+                            AccountLine("gone@example.org", refused, "gone", "pw") +
+                            AccountLine("hidden@example.org", serverName, "hidden", "pw", "True") +
+                            "0^skipped@example.org^" + serverName + "^^^False^^nobody\r\n" +
+                            AccountLine("ann@example.org", serverName, "ann", "pw"));
     // A stale flag file with more lines is replaced by the count alone.
-    WriteFileText(folder.File("PWise.flg"), "7\r\nold\r\n");
+    test::WriteTextFile(folder.File("PWise.flg"), "7\r\nold\r\n");
 
     ASSERT_EQ(folder.Run("/PWGM"), 0);
     EXPECT_EQ(server.ConnectionCount(), 1u);
     EXPECT_TRUE(Contains(Commands(), "USER ann"));
     EXPECT_TRUE(Contains(Commands(), "RETR 1"));
-    EXPECT_EQ(ReadFileText(folder.File("PWise.flg")), "1\r\n");
+    EXPECT_EQ(ReadAll(folder.File("PWise.flg")), "1\r\n");
     EXPECT_FALSE(FileExists(folder.File("nobody@" + serverName + ".MES")));
     const std::string log = Log();
     EXPECT_NE(log.find("mailbox no-at-sign: skipped"), std::string::npos) << log;
@@ -285,12 +239,12 @@ TEST_F(CXsystemRetrieval, SilentServerTimesOutAndTheNextMailboxIsStillServed) {
     server.QueueScript(silent);
     server.AddMailbox({"slow", "pw", {Message("s-1", "stuck", "x\n")}});
     server.AddMailbox({"fast", "pw", {Message("f-1", "hello", "x\n")}});
-    WriteFileText(folder.File("vtMailDa.dat"),
-                  AccountLine("slow@example.org", serverName, "slow", "pw") +
-                      AccountLine("fast@example.org", serverName, "fast", "pw"));
-    SetEnvironmentVariableA("PW_CXSTAND_TIMEOUT_MS", "1500");
+    test::WriteTextFile(folder.File("vtMailDa.dat"),
+                        AccountLine("slow@example.org", serverName, "slow", "pw") +
+                            AccountLine("fast@example.org", serverName, "fast", "pw"));
+    const test::ScopedEnvironmentVariable timeOut("PW_CXSTAND_TIMEOUT_MS", "1500");
     const std::string customLog = folder.File("custom.log");
-    SetEnvironmentVariableA("PW_CXSTAND_LOG", customLog.c_str());
+    const test::ScopedEnvironmentVariable logSetting("PW_CXSTAND_LOG", customLog);
 
     ASSERT_EQ(folder.Run("/PWGM"), 0);
     EXPECT_EQ(FirstLine(folder.File("PWise.flg")), "1");
@@ -298,15 +252,14 @@ TEST_F(CXsystemRetrieval, SilentServerTimesOutAndTheNextMailboxIsStillServed) {
     EXPECT_EQ(KnownIds(folder.File("fast@" + serverName + ".MES")),
               std::vector<std::string>{"f-1"});
     EXPECT_FALSE(FileExists(folder.File("CXsystem.log")));
-    const std::string log = ReadFileText(customLog);
+    const std::string log = ReadAll(customLog);
     EXPECT_NE(log.find("mailbox slow@example.org: failed after 0 retrieved: Operation timed out"),
               std::string::npos)
         << log;
 }
 
 TEST(CXsystemWindow, PlainStartOwnsTheClientWindowMinimisedUntilClosed) {
-    SetEnvironmentVariableA("PW_CXSTAND_LOG", nullptr);
-    SetEnvironmentVariableA("PW_CXSTAND_EXIT_AFTER_MS", nullptr);
+    const StandInSettingsCleared cleared;
     StandInFolder folder;
     ASSERT_TRUE(folder.Ready());
     StartedProcess client = folder.Start("ann@example.org^bob@example.org");
@@ -320,7 +273,7 @@ TEST(CXsystemWindow, PlainStartOwnsTheClientWindowMinimisedUntilClosed) {
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(client.WaitForExit(), 0);
     EXPECT_FALSE(FileExists(folder.File("PWise.flg")));
-    const std::string log = ReadFileText(folder.File("CXsystem.log"));
+    const std::string log = ReadAll(folder.File("CXsystem.log"));
     EXPECT_NE(log.find("start: arguments \"ann@example.org^bob@example.org\""), std::string::npos)
         << log;
     EXPECT_NE(log.find("exit: code 0"), std::string::npos) << log;
@@ -330,9 +283,8 @@ TEST(CXsystemWindow, EndsByItselfAfterTheRequestedTime) {
     StandInFolder folder;
     ASSERT_TRUE(folder.Ready());
     EXPECT_EQ(folder.Run("/EXITAFTER:300"), 0);
-    SetEnvironmentVariableA("PW_CXSTAND_EXIT_AFTER_MS", "300");
+    const test::ScopedEnvironmentVariable exitAfter("PW_CXSTAND_EXIT_AFTER_MS", "300");
     EXPECT_EQ(folder.Run(""), 0);
-    SetEnvironmentVariableA("PW_CXSTAND_EXIT_AFTER_MS", nullptr);
 }
 
 } // namespace

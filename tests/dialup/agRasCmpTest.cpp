@@ -1,15 +1,19 @@
 // The dial-up component against the simulated RAS library (its call log shows what was dialled,
 // written back and hung up) and against Wine's own rasapi32, which has no phone book.
 #include "dialup/agRasCmp.h"
+#include "support/Testing.h"
+#include "win/Binding.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/Text.h"
+#include "support/WindowsPath.h"
 #include "win/MessagePump.h"
 #include "win/Timer.h"
 
@@ -41,14 +45,6 @@ std::string TempPath(const char* suffix) {
     return std::string(directory, n) + "dialup-" + std::to_string(GetCurrentProcessId()) + suffix;
 }
 
-std::string WindowsPath(std::string path) {
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
-
 std::string HandleText(HANDLE handle) {
     char text[16] = {};
     std::snprintf(text, sizeof text, "0x%08lX",
@@ -63,9 +59,13 @@ struct Box {
 
 class DialUp : public ::testing::Test {
 protected:
+    // The simulated library's settings, put back as they were after each test.
+    std::optional<test::ScopedEnvironmentVariable> simConfig_;
+    std::optional<test::ScopedEnvironmentVariable> simLog_;
+
     void SetUp() override {
-        SetEnvironmentVariableA("PW_RASSIM_CONFIG", configPath_.c_str());
-        SetEnvironmentVariableA("PW_RASSIM_LOG", logPath_.c_str());
+        simConfig_.emplace("PW_RASSIM_CONFIG", configPath_);
+        simLog_.emplace("PW_RASSIM_LOG", logPath_);
         WriteConfig(kPhoneBook);
         sim_ = LoadRasLibrary(simPath_);
         ASSERT_TRUE(sim_) << simPath_;
@@ -78,16 +78,16 @@ protected:
     void TearDown() override {
         ResetSim();
         sim_.reset();
-        SetEnvironmentVariableA("PW_RASSIM_CONFIG", nullptr);
-        SetEnvironmentVariableA("PW_RASSIM_LOG", nullptr);
+        simConfig_.reset();
+        simLog_.reset();
         DeleteFileA(configPath_.c_str());
         DeleteFileA(logPath_.c_str());
     }
 
     void ResetSim() {
         using ResetFn = void(WINAPI*)();
-        if (const FARPROC reset = GetProcAddress(sim_.get(), "PwRasSimReset"))
-            reinterpret_cast<ResetFn>(reinterpret_cast<void (*)()>(reset))();
+        if (const auto reset = LookUpFunction<ResetFn>(sim_.get(), "PwRasSimReset"))
+            reset();
     }
 
     void WriteConfig(const std::string& text) {
@@ -136,7 +136,7 @@ protected:
         ras.OnDisconnected = [this](TObject&) { ++disconnects; };
     }
 
-    const std::string simPath_ = WindowsPath(PW_RASSIM_DLL);
+    const std::string simPath_ = test::WindowsPath(PW_RASSIM_DLL);
     const std::string configPath_ = TempPath("-config.txt");
     const std::string logPath_ = TempPath("-log.txt");
     UniqueModule sim_;
@@ -462,9 +462,11 @@ TEST_F(DialUp, AMissingLibraryMakesEveryOperationDoNothing) {
 // Wine's own library, loaded from the system directory as in the field: no phone book.
 TEST(DialUpWithWineRas, NothingDialsAndEveryServiceIsRefused) {
     // No variable of the environment makes the program load another file.
-    SetEnvironmentVariableA("PW_RASAPI_PATH", WindowsPath(PW_RASSIM_DLL).c_str());
-    ASSERT_EQ(GetProcAddress(LoadRasLibrary().get(), "PwRasSimReset"), nullptr);
-    SetEnvironmentVariableA("PW_RASAPI_PATH", nullptr);
+    {
+        const test::ScopedEnvironmentVariable path("PW_RASAPI_PATH",
+                                                   test::WindowsPath(PW_RASSIM_DLL));
+        ASSERT_EQ(GetProcAddress(LoadRasLibrary().get(), "PwRasSimReset"), nullptr);
+    }
     TagRas ras;
     std::vector<std::string> texts;
     ras.ShowMessageBox = [&](HWND, const char* text, const char*, UINT) {

@@ -293,11 +293,7 @@ TEST_F(Pop3DovecotTest, CountsTheOneNewMessageAgainstARealServer) {
     dovecot.Deliver(user.name, "Subject: new\r\nMessage-ID: <new@pwtest>\r\n\r\nnew\r\n");
 
     TmsRemotePOP pop;
-    pop.SetWinsockLoaded(true);
-    pop.SetTimeOut(30);
-    pop.Server = dovecot.Server();
-    pop.UserName = user.name;
-    pop.Password = user.password;
+    dovecot.LogInAs(pop, user);
     pop.OpenMailbox();
     ASSERT_EQ(pop.MessageCount, 2);
     // Mark the older message as fetched by its UIDL id.

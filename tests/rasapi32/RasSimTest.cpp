@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "rasapi32/RasRecords.h"
+#include "support/Testing.h"
 #include "rasapi32/SimConfig.h"
 #include "win/Handles.h"
 #include "win/MessagePump.h"
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,21 +32,19 @@ using ResetFn = void(WINAPI*)();
 
 using Notice = std::pair<WPARAM, LPARAM>; // dial state, error
 
-std::string TempPath(const char* suffix) {
-    char directory[MAX_PATH + 1] = {};
-    const DWORD n = GetTempPathA(MAX_PATH, directory);
-    return std::string(directory, n) + "rassim-" + std::to_string(GetCurrentProcessId()) + suffix;
-}
-
 std::string EntryBlock(const std::string& name, const std::string& lines = "") {
     return "entry " + name + "\n" + lines;
 }
 
 class RasSim : public ::testing::Test {
 protected:
+    // The simulated library's settings, put back as they were after each test.
+    std::optional<test::ScopedEnvironmentVariable> simConfig_;
+    std::optional<test::ScopedEnvironmentVariable> simLog_;
+
     void SetUp() override {
-        SetEnvironmentVariableA("PW_RASSIM_CONFIG", configPath_.c_str());
-        SetEnvironmentVariableA("PW_RASSIM_LOG", logPath_.c_str());
+        simConfig_.emplace("PW_RASSIM_CONFIG", configPath_);
+        simLog_.emplace("PW_RASSIM_LOG", logPath_);
         DeleteFileA(logPath_.c_str());
         WriteConfig("");
         module_.reset(LoadLibraryA(PW_RASSIM_DLL));
@@ -67,8 +67,8 @@ protected:
         if (reset_ && module_)
             reset_();
         module_.reset();
-        SetEnvironmentVariableA("PW_RASSIM_CONFIG", nullptr);
-        SetEnvironmentVariableA("PW_RASSIM_LOG", nullptr);
+        simConfig_.reset();
+        simLog_.reset();
         DeleteFileA(configPath_.c_str());
         DeleteFileA(logPath_.c_str());
     }
@@ -152,12 +152,12 @@ protected:
 
     // Pumps until count notices have come or the bound has passed.
     void WaitForNotices(size_t count, DWORD boundMs = 5000) {
-        const DWORD start = GetTickCount();
-        WaitUntil([&] { return notices_.size() >= count || GetTickCount() - start > boundMs; }, 20);
+        test::PumpUntil([&] { return notices_.size() >= count; }, boundMs);
     }
 
-    const std::string configPath_ = TempPath(".cfg");
-    const std::string logPath_ = TempPath(".log");
+    const test::TempFolder folder_{"rassim-"};
+    const std::string configPath_ = folder_.File("rassim.cfg");
+    const std::string logPath_ = folder_.File("rassim.log");
     const UINT dialEventMessage_ = RegisterWindowMessageA("RASDIALEVENT");
     std::vector<Notice> notices_;
     UtilityWindow window_{[this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -182,7 +182,7 @@ protected:
 };
 
 TEST_F(RasSim, WithoutConfigurationThePhoneBookAndConnectionListAreEmpty) {
-    SetEnvironmentVariableA("PW_RASSIM_CONFIG", nullptr);
+    const test::ScopedEnvironmentVariable noConfig("PW_RASSIM_CONFIG", std::nullopt);
     std::vector<std::string> names;
     EXPECT_EQ(EnumEntries(names), 0u);
     EXPECT_EQ(count_, 0u);

@@ -1,46 +1,25 @@
-// Helpers shared by the tests that drive the agent: temporary folders, whole-file reads and
-// writes, accounts-file lines, and the diagnostic trace the agent writes.
+// Helpers shared by the tests that drive the agent: whole-file reads and writes, accounts-file
+// lines, the diagnostic trace the agent writes, and the harness that starts the agent in-process
+// with injected surroundings.
 #pragma once
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "agent/PWiseF.h"
 #include "core/Password.h"
+#include "support/Testing.h"
 
 namespace pw::test {
-
-inline std::string TempDir() {
-    char temp[MAX_PATH + 1] = {};
-    GetTempPathA(MAX_PATH, temp);
-    return temp;
-}
-
-inline std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-inline void AppendTextFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::app) << text;
-}
-
-// One watched account as the client writes it: the password in its stored form.
-inline std::string AccountLine(const std::string& address, const std::string& server,
-                               const std::string& user = "one",
-                               const std::string& password = "pw") {
-    return "1^" + address + "^" + server + "^" + UnscramblePassword(password) + "^^False^^" + user +
-           "\r\n";
-}
 
 // The agent's trace: switched on for the whole test program at its first use, so call it before
 // the first agent starts. Lines are read back without their time stamps.
@@ -66,6 +45,95 @@ public:
 private:
     static constexpr size_t kStampLength = 13; // "hh:mm:ss.zzz "
     std::string path_;
+};
+
+// The trace of this test program, switched on before its first agent starts.
+inline const TraceFile& AgentTrace() {
+    static const TraceFile trace("pw-agent-trace-" + std::to_string(GetCurrentProcessId()) +
+                                 ".txt");
+    return trace;
+}
+
+// The agent in-process, in a folder of the test's own with a flag file, with an injected clock,
+// time separator and long time, no sound, and program starts and ends recorded instead of done.
+class AgentHarness : public ::testing::Test {
+protected:
+    explicit AgentHarness(std::string prefix) : prefix_(std::move(prefix)) {}
+
+    void SetUp() override {
+        folder_.emplace(prefix_);
+        dir_ = folder_->Path() + "\\";
+        currentDirectory_.emplace(dir_);
+        WriteTextFile(dir_ + "PWise.flg", "0\r\n");
+        traceStart_ = AgentTrace().Mark();
+        now_.wHour = 12;
+        now_.wMinute = 0;
+    }
+    void TearDown() override {
+        agent_.reset();
+        app_.reset();
+        currentDirectory_.reset();
+        folder_.reset();
+    }
+
+    AgentEnvironment Environment(std::vector<std::string> args) {
+        AgentEnvironment env = AgentEnvironment::System({});
+        args.insert(args.begin(), dir_ + "pwagent.exe");
+        env.Args = args;
+        env.Now = [this] { return now_; };
+        env.TimeSeparator = [this] { return separator_; };
+        env.LongTime = [] { return std::string("12:34:56"); };
+        env.AsteriskSound = [] {};
+        env.RunProgram = [this](const std::string& command, UINT show) {
+            started_.push_back(command);
+            startedShows_.push_back(show);
+        };
+        // The real end leaves the process; here a pending mailbox wait ends instead.
+        env.EndProgram = [this] {
+            ++ends_;
+            if (agent_)
+                agent_->POPbox.CancelOperation();
+        };
+        env.MailboxTimeOut = mailboxTimeOut_;
+        env.RasLibraryPath = rasLibraryPath_;
+        return env;
+    }
+
+    TPlaceHolder& Start(std::vector<std::string> args) {
+        agent_.reset();
+        app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
+        agent_ = std::make_unique<TPlaceHolder>(*app_, Environment(std::move(args)));
+        return *agent_;
+    }
+
+    // Trace lines this test wrote, without their time stamps.
+    std::vector<std::string> TraceLines() const { return AgentTrace().LinesSince(traceStart_); }
+    std::string TraceText() const {
+        std::string text;
+        for (const auto& line : TraceLines())
+            text += line + "\n";
+        return text;
+    }
+    int CountTrace(const std::string& line) const {
+        const auto lines = TraceLines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+    }
+    bool Traced(const std::string& line) const { return CountTrace(line) > 0; }
+
+    std::string prefix_;
+    std::optional<TempFolder> folder_;
+    std::optional<CurrentDirectoryScope> currentDirectory_;
+    std::string dir_;
+    size_t traceStart_ = 0;
+    SYSTEMTIME now_{};
+    std::string separator_ = ":";
+    std::vector<std::string> started_; // command lines of the programs the agent started
+    std::vector<UINT> startedShows_;   // and how each was to be shown
+    int ends_ = 0;
+    int32_t mailboxTimeOut_ = 240;
+    std::string rasLibraryPath_;
+    std::unique_ptr<TApplication> app_;
+    std::unique_ptr<TPlaceHolder> agent_;
 };
 
 } // namespace pw::test

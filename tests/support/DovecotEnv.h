@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "support/WindowsPath.h"
+#include "win/Handles.h"
+
 namespace pw::test {
 
 struct DovecotUser {
@@ -41,6 +44,10 @@ public:
         }
         env.port_ = static_cast<uint16_t>(value);
         env.dir_ = WindowsPath(dir);
+        // Maildir() adds its own separators.
+        while (!env.dir_.empty() && env.dir_.back() == '\\') {
+            env.dir_.pop_back();
+        }
         std::istringstream list(users);
         std::string entry;
         while (list >> entry) {
@@ -53,6 +60,15 @@ public:
             return std::nullopt;
         }
         return env;
+    }
+
+    // Points a POP3 client at one of the users, with a short time-out.
+    template <typename Pop3Client> void LogInAs(Pop3Client& pop, const DovecotUser& user) const {
+        pop.SetWinsockLoaded(true);
+        pop.SetTimeOut(30);
+        pop.Server = Server();
+        pop.UserName = user.name;
+        pop.Password = user.password;
     }
 
     uint16_t Port() const { return port_; }
@@ -97,14 +113,15 @@ public:
                            std::to_string(GetCurrentProcessId()) + "N" + std::to_string(++counter) +
                            ".pwtest";
         std::string temporary = Maildir(user) + "\\tmp\\" + name;
-        HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
+        UniqueFile file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
             throw std::runtime_error("cannot create " + temporary);
         }
         DWORD written = 0;
-        BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
+        BOOL ok =
+            WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        file.reset();
         if (!ok || written != text.size() ||
             !MoveFileA(temporary.c_str(), (Maildir(user) + "\\new\\" + name).c_str())) {
             throw std::runtime_error("cannot deliver " + temporary);
@@ -112,22 +129,6 @@ public:
     }
 
 private:
-    // Wine shows the Unix root as drive Z:.
-    static std::string WindowsPath(std::string path) {
-        if (!path.empty() && path[0] == '/') {
-            for (char& c : path) {
-                if (c == '/') {
-                    c = '\\';
-                }
-            }
-            path = "Z:" + path;
-        }
-        while (!path.empty() && path.back() == '\\') {
-            path.pop_back();
-        }
-        return path;
-    }
-
     uint16_t port_ = 0;
     std::string dir_;
     std::vector<DovecotUser> users_;

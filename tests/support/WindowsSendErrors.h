@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "mail/agwsock.h"
+#include "win/Binding.h"
 
 namespace pw::test {
 
@@ -43,17 +44,14 @@ public:
 private:
     using SendFunction = int(WINAPI*)(SOCKET, const char*, int, int);
 
-    // Through the generic function pointer type: a direct cast between function types warns.
     template <typename Function> static FARPROC AsProc(Function function) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+        return TypedProc<FARPROC>(function);
     }
 
     static int WINAPI Send(SOCKET s, const char* buffer, int length, int flags) {
         int result = SOCKET_ERROR;
         if (mode_ == Mode::FailuresAsWindows) {
-            const auto send =
-                reinterpret_cast<SendFunction>(reinterpret_cast<void (*)()>(realSend_));
-            result = send(s, buffer, length, flags);
+            result = TypedProc<SendFunction>(realSend_)(s, buffer, length, flags);
         }
         // Only the error of this send is rewritten; the next successful call clears it.
         failed_ = result == SOCKET_ERROR;

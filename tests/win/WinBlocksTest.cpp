@@ -1,5 +1,8 @@
-// The Win32 building blocks: the wait helper, timers, utility windows, ownership, the trace.
+// The Win32 building blocks: the wait helper, timers, utility windows, ownership, the trace,
+// the device-context scopes.
 #include "core/Component.h"
+#include "support/Testing.h"
+#include "win/Handles.h"
 #include "win/MessagePump.h"
 #include "win/Timer.h"
 #include "win/Trace.h"
@@ -9,8 +12,12 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pw {
@@ -77,6 +84,96 @@ TEST(TTimer, TicksWhileEnabledAndStopsWhenDisabled) {
     EXPECT_EQ(ticks, 3);
 }
 
+using test::PumpUntil;
+
+TEST(UtilityWindow, BroadcastsReachTheTopLevelKindOnlyAndNoticesReachBoth) {
+    const UINT broadcast = RegisterWindowMessageA("PwWinBlocksTestBroadcast");
+    const UINT notice = WM_APP + 7;
+    std::vector<UINT> topSeen;
+    std::vector<UINT> messageOnlySeen;
+    const auto recorder = [broadcast](std::vector<UINT>& seen) {
+        return [&seen, broadcast](UINT msg, WPARAM, LPARAM, LRESULT&) {
+            if (msg != broadcast && msg != notice)
+                return false;
+            seen.push_back(msg);
+            return true;
+        };
+    };
+    UtilityWindow top(UtilityWindow::Kind::TopLevel, recorder(topSeen));
+    UtilityWindow messageOnly(UtilityWindow::Kind::MessageOnly, recorder(messageOnlySeen));
+
+    ASSERT_TRUE(PostMessageA(HWND_BROADCAST, broadcast, 0, 0));
+    ASSERT_TRUE(PostMessageA(top.Handle(), notice, 0, 0));
+    ASSERT_TRUE(PostMessageA(messageOnly.Handle(), notice, 0, 0));
+    ASSERT_TRUE(PumpUntil([&] { return topSeen.size() >= 2 && !messageOnlySeen.empty(); }));
+    WaitMilliseconds(200); // a stray broadcast would arrive by now
+    EXPECT_EQ(topSeen, (std::vector<UINT>{broadcast, notice}));
+    EXPECT_EQ(messageOnlySeen, (std::vector<UINT>{notice}));
+}
+
+TEST(UtilityWindow, OnlyTheMessageOnlyKindSitsUnderTheMessageParent) {
+    const auto spec = [](const char* caption, bool messageOnly) {
+        WindowSpec layout;
+        layout.ClassName = "PwWinBlocksTestWindow";
+        layout.Caption = caption;
+        layout.MessageOnly = messageOnly;
+        return layout;
+    };
+    const RoutedWindow messageOnly(spec("message-only", true), nullptr);
+    const RoutedWindow top(spec("top-level", false), nullptr);
+
+    // Not asked of FindWindowA: Windows passes message-only windows by, Wine finds them.
+    EXPECT_NE(GetAncestor(messageOnly.Handle(), GA_PARENT), GetDesktopWindow());
+    EXPECT_EQ(GetAncestor(top.Handle(), GA_PARENT), GetDesktopWindow());
+    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, "PwWinBlocksTestWindow", "message-only"),
+              messageOnly.Handle());
+    EXPECT_EQ(FindWindowA("PwWinBlocksTestWindow", "top-level"), top.Handle());
+    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, "PwWinBlocksTestWindow", "top-level"), nullptr);
+}
+
+using SeenMessages = std::vector<std::pair<UINT, HWND>>;
+
+// Records the creation and end messages that reach the handler, with the handle the window
+// held at each; WM_CREATE answers createResult.
+class CreationWatch {
+public:
+    CreationWatch(SeenMessages& seen, LRESULT createResult)
+        : window_(UtilityWindow::Kind::MessageOnly,
+                  [this, &seen, createResult](UINT msg, WPARAM, LPARAM, LRESULT& result) {
+                      if (msg != WM_NCCREATE && msg != WM_CREATE && msg != WM_NCDESTROY)
+                          return false;
+                      seen.emplace_back(msg, window_.Handle());
+                      result = msg == WM_NCCREATE ? TRUE : msg == WM_CREATE ? createResult : 0;
+                      return true;
+                  }) {}
+
+    HWND Handle() const { return window_.Handle(); }
+
+private:
+    UtilityWindow window_;
+};
+
+TEST(RoutedWindow, HandlerSeesItsCreationWithTheHandleAlreadySet) {
+    SeenMessages seen;
+    const CreationWatch watch(seen, 0);
+    ASSERT_NE(watch.Handle(), nullptr);
+    EXPECT_EQ(seen, (SeenMessages{{WM_NCCREATE, watch.Handle()}, {WM_CREATE, watch.Handle()}}));
+}
+
+TEST(RoutedWindow, CreationRefusedByTheHandlerThrowsAndEndsTheWindow) {
+    SeenMessages seen;
+    EXPECT_THROW(CreationWatch(seen, -1), std::runtime_error);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].first, static_cast<UINT>(WM_NCDESTROY));
+    EXPECT_FALSE(IsWindow(seen[0].second));
+}
+
+TEST(RoutedWindow, GivesUpItsHandleWhenTheWindowIsDestroyedElsewhere) {
+    UtilityWindow window(UtilityWindow::Kind::MessageOnly, nullptr);
+    ASSERT_TRUE(DestroyWindow(window.Handle()));
+    EXPECT_EQ(window.Handle(), nullptr);
+}
+
 struct Probe : TComponent {
     Probe(TComponent* owner, std::vector<std::string>* log, std::string name)
         : TComponent(owner), log_(log), name_(std::move(name)) {}
@@ -111,12 +208,10 @@ TEST(TComponent, FreeNotificationTellsTheOtherSideOnce) {
 }
 
 TEST(Trace, AppendsOneLinePerEventWhenSwitchedOn) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp) + "pw-trace-test.txt";
-    DeleteFileA(path.c_str());
+    const test::TempFolder folder("pw-trace-");
+    const std::string path = folder.File("trace.txt");
     // The trace reads its switch once, at its first use in the process.
-    SetEnvironmentVariableA("PWAGENT_TRACE", path.c_str());
+    const test::ScopedEnvironmentVariable trace("PWAGENT_TRACE", path);
     ASSERT_TRUE(TraceEnabled());
     Trace("first");
     Trace("second " + MaskSecret("hunter2"));
@@ -127,6 +222,58 @@ TEST(Trace, AppendsOneLinePerEventWhenSwitchedOn) {
     EXPECT_NE(s.find(" first\r\n"), std::string::npos);
     EXPECT_NE(s.find(" second ***\r\n"), std::string::npos);
     EXPECT_EQ(s.find("hunter2"), std::string::npos);
+}
+
+// The system keeps a cache of window DCs: a DC given back is the next one handed out, one still
+// held is not.
+TEST(ScreenDC, GivesItsDcBackWhenItsScopeEnds) {
+    HDC first = nullptr;
+    {
+        const ScreenDC screen;
+        first = screen.get();
+    }
+    ASSERT_NE(first, nullptr);
+    const ScreenDC again;
+    const ScreenDC other;
+    EXPECT_EQ(again.get(), first);
+    EXPECT_NE(other.get(), first);
+}
+
+TEST(PaintScope, PaintsTheInvalidAreaAndEndsThePaintWhenItsScopeEnds) {
+    HWND handle = nullptr;
+    HDC paintDc = nullptr;
+    RECT painted{};
+    bool validWhilePainting = false;
+    WindowSpec layout;
+    layout.ClassName = "PwPaintScopeTest";
+    layout.Width = 60;
+    layout.Height = 40;
+    RoutedWindow window(layout, [&](UINT msg, WPARAM, LPARAM, LRESULT& result) {
+        if (msg != WM_PAINT || handle == nullptr)
+            return false;
+        const PaintScope paint(handle);
+        paintDc = paint.get();
+        painted = paint.Info().rcPaint;
+        validWhilePainting = GetUpdateRect(handle, nullptr, FALSE) == FALSE;
+        result = 0;
+        return true;
+    });
+    handle = window.Handle();
+    ShowWindow(handle, SW_SHOWNA);
+    UpdateWindow(handle);
+    RECT dirty{10, 5, 30, 20};
+    InvalidateRect(handle, &dirty, FALSE);
+    paintDc = nullptr;
+    UpdateWindow(handle);
+
+    ASSERT_NE(paintDc, nullptr);
+    EXPECT_TRUE(validWhilePainting);
+    RECT both{};
+    UnionRect(&both, &painted, &dirty);
+    EXPECT_TRUE(EqualRect(&both, &painted))
+        << painted.left << "," << painted.top << " " << painted.right << "," << painted.bottom;
+    const WindowDC after(handle, WindowDC::Client);
+    EXPECT_EQ(after.get(), paintDc);
 }
 
 } // namespace

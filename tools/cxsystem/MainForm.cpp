@@ -95,15 +95,14 @@ LRESULT TCXCmainForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TCXCmainForm::FormPaint() {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(hwnd_, &paint);
+    const PaintScope paint(hwnd_);
+    const HDC dc = paint.get();
     RECT area;
     GetClientRect(hwnd_, &area);
     InflateRect(&area, -10, -10);
     SetBkMode(dc, TRANSPARENT);
     DrawTextA(dc, status_.c_str(), static_cast<int>(status_.size()), &area,
               DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-    EndPaint(hwnd_, &paint);
 }
 
 void TCXCmainForm::FormClose() {

@@ -6,13 +6,13 @@
 
 #include "core/Errors.h"
 #include "core/Text.h"
-#include "support_components/SupportTesting.h"
+#include "support/Testing.h"
 
 namespace pw {
 namespace {
 
-using testing::ReadFileText;
-using testing::TempDirectory;
+using test::ReadAll;
+using test::TempFolder;
 
 SYSTEMTIME At(WORD hour, WORD minute, WORD second) {
     SYSTEMTIME time{};
@@ -34,7 +34,7 @@ protected:
         logger.ShowExceptionBox = [this](const std::string& message) { shown.push_back(message); };
     }
 
-    TempDirectory directory;
+    TempFolder directory;
     TAppException logger;
     TObject sender;
     SYSTEMTIME now = At(14, 7, 9);
@@ -55,7 +55,7 @@ TEST_F(Logger, NewFileHoldsExactlyOneRecordWithUserLine) {
     logger.ErrorLog = directory.File("errors.log");
     logger.UserName = "alice";
     logger.LogException(sender, EServerError("-ERR mailbox locked"));
-    EXPECT_EQ(ReadFileText(logger.ErrorLog),
+    EXPECT_EQ(ReadAll(logger.ErrorLog),
               "User: alice\r\n" + FormatLogDateTime(now) + "\r\n-ERR mailbox locked\r\n\r\n");
 }
 
@@ -72,7 +72,7 @@ TEST_F(Logger, AppendsRecordsInOrderWithoutUserLineWhenUserNameEmpty) {
     now = At(0, 0, 0);
     logger.LogException(sender, EConvertError("second"));
 
-    const auto lines = SplitLines(ReadFileText(logger.ErrorLog));
+    const auto lines = SplitLines(ReadAll(logger.ErrorLog));
     const std::vector<std::string> expected = {"old", FormatLogDateTime(At(14, 7, 9)), "first",
                                                "",    FormatLogDateTime(At(0, 0, 0)),  "second",
                                                ""};
@@ -99,7 +99,7 @@ TEST_F(Logger, ShowsTheExceptionAfterLoggingIt) {
         shown.push_back(message);
         // The record is complete before the box appears.
         if (!logger.ErrorLog.empty()) {
-            EXPECT_NE(ReadFileText(logger.ErrorLog).find(message + "\r\n\r\n"), std::string::npos);
+            EXPECT_NE(ReadAll(logger.ErrorLog).find(message + "\r\n\r\n"), std::string::npos);
         }
     };
     logger.LogException(sender, ESocketError("Connection refused"));
@@ -130,7 +130,7 @@ TEST_F(Logger, UnwritableLogRaisesInOutErrorAndTheHookContainsIt) {
     logger.ErrorLog = directory.File("errors.log");
     logger.HandleException(sender, EServerError("logged"));
     EXPECT_EQ(shown, std::vector<std::string>{"logged"});
-    EXPECT_NE(ReadFileText(logger.ErrorLog).find("logged"), std::string::npos);
+    EXPECT_NE(ReadAll(logger.ErrorLog).find("logged"), std::string::npos);
 }
 
 } // namespace

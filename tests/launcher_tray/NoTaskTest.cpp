@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support_components/SupportTesting.h"
+#include "support/Testing.h"
 #include "win/UtilityWindow.h"
 
 namespace pw {

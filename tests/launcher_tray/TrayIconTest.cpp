@@ -8,12 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "support_components/SupportTesting.h"
+#include "support/Testing.h"
 
 namespace pw {
 namespace {
 
-using testing::WaitFor;
+using test::PumpUntil;
 
 struct ShellCall {
     DWORD message;
@@ -35,7 +35,7 @@ protected:
 
     // Lets posted messages arrive.
     static void Settle() {
-        WaitFor([] { return false; }, 200);
+        PumpUntil([] { return false; }, 200);
     }
 
     void PostMouse(UINT mouseMessage) {
@@ -219,7 +219,7 @@ TEST_F(Tray, MenuCommandArrivesAfterTheRightClick) {
     };
     SetTimer(nullptr, 0, 300, &ChooseFirstItem);
     PostMouse(WM_RBUTTONUP);
-    ASSERT_TRUE(WaitFor([&] { return order.size() >= 2; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return order.size() >= 2; }, 5000));
     EXPECT_EQ(order, (std::vector<std::string>{"right click", "command 42"}));
 }
 
