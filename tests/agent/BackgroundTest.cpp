@@ -133,7 +133,6 @@ protected:
 
     static HWND ClientWindow() { return FindWindowA("TCXCmainForm", nullptr); }
 
-    TPlaceHolder& StartAgent(std::vector<std::string> args) { return Start(std::move(args)); }
     // The programs the agent started, each with how it was to be shown.
     std::vector<std::string> StartedWithShows() const {
         std::vector<std::string> started;
@@ -188,7 +187,7 @@ protected:
 
 TEST_F(BackgroundTest, ScheduledChecksAskForTheMailboxesWithNewMailAndWaitForDone) {
     StartClient();
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click(); // returns once the client's "DONE:" has ended the wait
     EXPECT_EQ(agent.ArrivedCount, 3);
     EXPECT_TRUE(Traced("dde in: DONE:3"));
@@ -211,7 +210,7 @@ TEST_F(BackgroundTest, ScheduledChecksAskForTheMailboxesWithNewMailAndWaitForDon
 
 TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedUntilStart) {
     StartClient();
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     ASSERT_TRUE(Poke("CHECK")) << ClientLog();
     const std::vector<std::string> report = {
         "CHECK:", ReportEntry("one", server, "one", "one@x", "pw-one", 2),
@@ -264,7 +263,7 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
     };
     server_.SetScript(script);
     StartClient();
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click();
     ASSERT_TRUE(PumpUntil([this] { return Contains(ClientLog(), "ack: CHECK"); })) << ClientLog();
 
@@ -288,7 +287,7 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
 // for the wait it would itself have to end.
 TEST_F(BackgroundTest, CheckWhileTheAgentWaitsForDoneIsAnsweredBeforeDone) {
     StartClient("/CHECKFIRST");
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     // A deadlock would hold the wait for "DONE:" for ever: the watchdog ends it and says so.
     bool deadlocked = false;
     TTimer watchdog(nullptr, test::kWaitLimitMs, true);
@@ -317,7 +316,7 @@ TEST_F(BackgroundTest, CheckWhileTheAgentWaitsForDoneIsAnsweredBeforeDone) {
 
 TEST_F(BackgroundTest, CommandsOfTheClient) {
     StartClient();
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.AppException1.ErrorLog = dir_ + "errors.log";
 
     ASSERT_TRUE(Poke("STOP"));
@@ -364,7 +363,7 @@ TEST_F(BackgroundTest, CommandsOfTheClient) {
 
 TEST_F(BackgroundTest, StandAloneModeTakesOnlyDone) {
     StartClient();
-    TPlaceHolder& agent = StartAgent({"1"});
+    TPlaceHolder& agent = Start({"1"});
     for (const char* command : {"STOP", "NEWTIME:9", "CHECK", "CLOSE", "DONE:4"})
         ASSERT_TRUE(Poke(command)) << command;
     EXPECT_EQ(agent.ArrivedCount, 4);
@@ -378,7 +377,7 @@ TEST_F(BackgroundTest, StandAloneModeTakesOnlyDone) {
 
 TEST_F(BackgroundTest, ClientWindowGoneWhileWaitingForDoneEndsTheAgent) {
     StartClient("/NODONE");
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     // Closes the client's window once it has the request, from inside the agent's wait.
     TTimer closer(nullptr, 100, true);
     closer.OnTimer = [this, &closer](TObject&) {
@@ -395,7 +394,7 @@ TEST_F(BackgroundTest, ClientWindowGoneWhileWaitingForDoneEndsTheAgent) {
 
 TEST_F(BackgroundTest, RefusedAdviseLinkSendsNothingAndDoesNotWait) {
     StartClient("/REFUSEADVISE");
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click(); // no "GET:" could be sent: no wait
     EXPECT_TRUE(agent.State().ClientDone);
     EXPECT_EQ(CountTrace("dde out failed: GET:one@x^three@x"), 1);
@@ -406,7 +405,7 @@ TEST_F(BackgroundTest, RefusedAdviseLinkSendsNothingAndDoesNotWait) {
 
 TEST_F(BackgroundTest, ClientWithoutConversationIsStartedWithTheList) {
     StartClient("/NODDE");
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click();
     const std::string minimised = " /show " + std::to_string(SW_SHOWMINNOACTIVE);
     EXPECT_EQ(StartedWithShows(),
@@ -418,7 +417,7 @@ TEST_F(BackgroundTest, ClientWithoutConversationIsStartedWithTheList) {
 }
 
 TEST_F(BackgroundTest, NoClientWindowEndsTheAgentAtItsNextAttempt) {
-    TPlaceHolder& agent = StartAgent({"1", "/BGR"});
+    TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click();
     EXPECT_TRUE(started_.empty());
     EXPECT_TRUE(Traced("dde: the client's window is gone"));

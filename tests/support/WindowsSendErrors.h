@@ -27,10 +27,10 @@ public:
         SharedWinsock().SetProcFilter([](const char* name, FARPROC address) -> FARPROC {
             if (std::strcmp(name, "send") == 0) {
                 realSend_ = address;
-                return AsProc(&Send);
+                return TypedProc<FARPROC>(&Send);
             }
             if (std::strcmp(name, "WSAGetLastError") == 0 && failed_)
-                return AsProc(&NotConnected);
+                return TypedProc<FARPROC>(&NotConnected);
             return address;
         });
     }
@@ -43,10 +43,6 @@ public:
 
 private:
     using SendFunction = int(WINAPI*)(SOCKET, const char*, int, int);
-
-    template <typename Function> static FARPROC AsProc(Function function) {
-        return TypedProc<FARPROC>(function);
-    }
 
     static int WINAPI Send(SOCKET s, const char* buffer, int length, int flags) {
         int result = SOCKET_ERROR;

@@ -112,15 +112,15 @@ TEST(UtilityWindow, BroadcastsReachTheTopLevelKindOnlyAndNoticesReachBoth) {
 }
 
 TEST(UtilityWindow, OnlyTheMessageOnlyKindSitsUnderTheMessageParent) {
-    const auto spec = [](const char* caption, bool messageOnly) {
+    const auto layoutOf = [](const char* caption, bool messageOnly) {
         WindowSpec layout;
         layout.ClassName = "PwWinBlocksTestWindow";
         layout.Caption = caption;
         layout.MessageOnly = messageOnly;
         return layout;
     };
-    const RoutedWindow messageOnly(spec("message-only", true), nullptr);
-    const RoutedWindow top(spec("top-level", false), nullptr);
+    const RoutedWindow messageOnly(layoutOf("message-only", true), nullptr);
+    const RoutedWindow top(layoutOf("top-level", false), nullptr);
 
     // Not asked of FindWindowA: Windows passes message-only windows by, Wine finds them.
     EXPECT_NE(GetAncestor(messageOnly.Handle(), GA_PARENT), GetDesktopWindow());
