@@ -8,6 +8,7 @@
 
 #include "core/Text.h"
 #include "win/Handles.h"
+#include "win/MessagePump.h"
 #include "win/Trace.h"
 
 namespace pw {
@@ -70,9 +71,14 @@ TProcessThread::TProcessThread(TProcess& process)
       wait_(process.Wait), onFinished_(process.OnFinished), onFailed_(process.OnFailed) {}
 
 template <typename Event> void TProcessThread::Report(const Event& event, DWORD value) const {
-    std::lock_guard<std::recursive_mutex> lock(state_->senderLock);
-    if (state_->sender != nullptr)
-        Fire(event, *state_->sender, value);
+    {
+        std::lock_guard<std::recursive_mutex> lock(state_->senderLock);
+        if (state_->sender != nullptr)
+            Fire(event, *state_->sender, value);
+    }
+    // Whatever the handler set, a wait on the component's thread sees it now, not at its next
+    // message.
+    WakeWaits();
 }
 
 void TProcessThread::Execute() {

@@ -63,7 +63,8 @@ public:
 
     // Both run on the waiting thread, never on the caller's, with the live component as
     // Sender: its destruction waits for a running one, so a handler must not wait for the
-    // thread that destroys the component.
+    // thread that destroys the component. After either, WakeWaits ends the current blocking
+    // round of a WaitUntil, so a handler only sets what the wait tests.
     TProcessEvent OnFinished;
     TProcessFailedEvent OnFailed;
 

@@ -1,11 +1,28 @@
 // Message pump and waits; see MessagePump.h.
 #include "MessagePump.h"
 
+#include "win/Handles.h"
+
 namespace pw {
 
 namespace {
 bool terminated = false;
 int exitCode = 0;
+
+// Auto-reset: a wake that comes while no wait blocks ends the next blocking round at once, so
+// none is lost between a wait's test and its sleep.
+HANDLE WakeEvent() {
+    static const UniqueKernelHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    return event.get();
+}
+
+// Blocks until a message arrives, a wake comes or timeoutMs passes.
+void BlockRound(DWORD timeoutMs) {
+    HANDLE wake = WakeEvent();
+    // MWMO_INPUTAVAILABLE: also wake for input that is in the queue but was already seen.
+    MsgWaitForMultipleObjectsEx(wake != nullptr ? 1 : 0, &wake, timeoutMs, QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+}
 } // namespace
 
 void ProcessMessages() {
@@ -30,14 +47,23 @@ void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs) {
         ProcessMessages();
         if (done())
             return;
-        // MWMO_INPUTAVAILABLE: also wake for input that is in the queue but was already seen.
-        MsgWaitForMultipleObjectsEx(0, nullptr, maxSleepMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        BlockRound(maxSleepMs);
     }
+}
+
+void WakeWaits() {
+    SetEvent(WakeEvent());
 }
 
 void WaitMilliseconds(DWORD ms) {
     const DWORD start = GetTickCount();
-    WaitUntil([&] { return GetTickCount() - start >= ms; }, ms < 50 ? (ms == 0 ? 1 : ms) : 50);
+    for (;;) {
+        ProcessMessages();
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms)
+            return;
+        BlockRound(ms - elapsed);
+    }
 }
 
 int RunMessageLoop() {

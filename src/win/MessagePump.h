@@ -17,10 +17,16 @@ void ProcessMessages();
 bool ApplicationTerminated();
 
 // Pumps and tests until done() is true. Between rounds it blocks until a message arrives or
-// maxSleepMs passes, so that flags set by other threads are also seen.
-void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs = 50);
+// WakeWaits is called, so it costs nothing while nothing happens. A bound (maxSleepMs) is only
+// for conditions that change without either, such as the time or another process's files.
+void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs = INFINITE);
 
-// Pumps for about the given time (a wait that keeps the program alive).
+// Ends the current blocking round of a WaitUntil on any thread: work finished on another thread
+// calls it after setting what the wait tests. Callable from every thread.
+void WakeWaits();
+
+// Pumps for the given time (a wait that keeps the program alive); sleeps until the next message
+// or the end of the time.
 void WaitMilliseconds(DWORD ms);
 
 // The program's main message loop; returns the WM_QUIT exit code.

@@ -22,11 +22,15 @@ namespace pw::test {
 // Long enough that only a fault reaches it on a loaded machine.
 constexpr DWORD kWaitLimitMs = 60000;
 
+// How often PumpUntil looks again without a message: tests wait for files and processes that
+// send none.
+constexpr DWORD kPollMs = 50;
+
 // Pumps this thread's queue until done() or the bound; false when the bound came first, so that
 // a fault fails the test instead of hanging it.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = kWaitLimitMs) {
     const DWORD start = GetTickCount();
-    WaitUntil([&] { return done() || GetTickCount() - start >= limitMs; });
+    WaitUntil([&] { return done() || GetTickCount() - start >= limitMs; }, kPollMs);
     return done();
 }
 

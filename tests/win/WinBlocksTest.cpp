@@ -59,15 +59,29 @@ TEST(WaitUntil, DispatchesMessagesInsideTheWaitInOrder) {
     EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(WaitUntil, SeesAFlagSetByAnotherThread) {
+TEST(WaitUntil, BlocksUntilAnotherThreadWakesIt) {
+    // Without messages the wait tests its condition once, then once more for the wake: it does
+    // not look at the flag on a period of its own.
     std::atomic<bool> flag{false};
     std::thread worker([&] {
-        Sleep(100);
+        Sleep(300);
         flag = true;
+        WakeWaits();
     });
-    WaitUntil([&] { return flag.load(); });
+    int tests = 0;
+    WaitUntil([&] {
+        ++tests;
+        return flag.load();
+    });
     worker.join();
     EXPECT_TRUE(flag);
+    EXPECT_LE(tests, 4) << "the wait woke on its own";
+
+    // A wake that comes while no one waits ends the next blocking round: none is lost.
+    WakeWaits();
+    tests = 0;
+    WaitUntil([&] { return ++tests >= 2; });
+    EXPECT_EQ(tests, 2);
 }
 
 TEST(TTimer, TicksWhileEnabledAndStopsWhenDisabled) {
