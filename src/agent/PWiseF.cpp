@@ -387,6 +387,11 @@ void TPlaceHolder::LoadSettings() {
         InterpretScripts = dial.InterpretScripts;
         PrintIncoming = dial.PrintIncoming;
     }
+    if (auto text = ReadFileText(ProgramDir + "pwagent.ini")) {
+        AgentIni = ParseAgentIni(*text);
+        for (const std::string& warning : AgentIni.Warnings)
+            Trace(warning);
+    }
     ScheduleType = Trim(ReadClientSetting("Auto Schedule", "Type")).substr(0, 1);
     if (BackgroundMode)
         ScheduleType = "1";

@@ -18,8 +18,10 @@
 #include "agent/ClientLink.h"
 #include "agent/pwScheduleF.h"
 #include "core/AccountsFile.h"
-#include "core/DialupFile.h"
+#include "core/AgentIni.h"
 #include "core/AgentRules.h"
+#include "core/DialupFile.h"
+#include "core/MailboxAlerts.h"
 #include "core/Component.h"
 #include "dialup/agRasCmp.h"
 #include "mail/mspop3.h"
@@ -140,6 +142,9 @@ public:
     int32_t CheckInterval = 0;
     int32_t MinutesElapsed = 0;
     AccountTable Accounts; // AccountTable with AccountCount
+    // The agent's own optional "pwagent.ini": TLS per server, clear-text passwords, balloons.
+    AgentSettingsFile AgentIni;
+    MailboxAlerts Alerts;
     std::string ScheduleType;
     ScheduleTable ScheduleTimes;
     std::string DialEntry;
@@ -191,6 +196,8 @@ private:
     // could not be checked (the trace says why).
     std::optional<int32_t> CountNewMail(const AccountRecord& record, bool pumpBeforeCounting);
     void CloseMailboxQuietly();
+    // Tells the user, once, why a mailbox cannot be checked when it is something to act on.
+    void ReportMailboxFailure(const std::string& address, const std::exception& error);
     bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
     void SetLabel3(const std::string& text);
     void SetLabel8(const std::string& text);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "agent/Settings.h"
+#include "core/Errors.h"
 #include "core/ScopeExit.h"
 #include "core/Text.h"
 #include "win/ExceptionHook.h"
@@ -136,6 +137,10 @@ void TPlaceHolder::PrepareMailbox(const AccountRecord& record) {
     POPbox.Password = record.AccountPassword.str();
     POPbox.Server = record.AccountServer.str();
     POPbox.UserName = record.AccountUser.str();
+    const ServerSettings security = AgentIni.TlsFor(POPbox.Server);
+    POPbox.Tls = security.Mode;
+    POPbox.TlsPin = security.Pin;
+    POPbox.AllowClearPasswords = security.AllowClearPasswords;
     POPbox.SetTimeOut(Environment.MailboxTimeOut);
     POPbox.NewMessageSize = 0;
     const std::string checking = CheckingText(record.AccountAddress.str());
@@ -166,12 +171,46 @@ std::optional<int32_t> TPlaceHolder::CountNewMail(const AccountRecord& record,
             POPbox.CountNewMessages();
             newMessages = POPbox.NewMessageCount;
         }
+        Alerts.Succeeded(record.AccountAddress.str());
     } catch (const std::exception& e) {
         Trace("mailbox " + record.AccountAddress.str() + " failed: " + e.what());
         newMessages.reset();
+        ReportMailboxFailure(record.AccountAddress.str(), e);
     }
     CloseMailboxQuietly();
     return newMessages;
+}
+
+namespace {
+// What the user can act on in a failed session; nothing for a failure of the moment.
+std::optional<AlertReason> ReasonToTell(const std::exception& error, TmsCustomPOP::TStage stage) {
+    if (dynamic_cast<const ECertificateError*>(&error) != nullptr)
+        return AlertReason::Certificate;
+    if (dynamic_cast<const ETlsRequiredError*>(&error) != nullptr)
+        return AlertReason::TlsNotOffered;
+    if (dynamic_cast<const EClearPasswordError*>(&error) != nullptr)
+        return AlertReason::ClearPasswordRefused;
+    if (stage == TmsCustomPOP::TStage::LoggingIn &&
+        dynamic_cast<const EServerError*>(&error) != nullptr)
+        return AlertReason::LoginRefused;
+    if (stage == TmsCustomPOP::TStage::Connecting &&
+        (dynamic_cast<const ESocketError*>(&error) != nullptr ||
+         dynamic_cast<const ETimedOutError*>(&error) != nullptr))
+        return AlertReason::Unreachable;
+    return std::nullopt;
+}
+} // namespace
+
+void TPlaceHolder::ReportMailboxFailure(const std::string& address, const std::exception& error) {
+    const std::optional<AlertReason> reason = ReasonToTell(error, POPbox.Stage());
+    if (!reason)
+        return;
+    const std::optional<std::string> text = Alerts.Failed(address, *reason, error.what());
+    if (!text)
+        return;
+    Trace("alert: " + *text);
+    if (AgentIni.Balloons)
+        TrayIcon1.ShowBalloon(std::string(kAlertTitle), *text);
 }
 
 void TPlaceHolder::CloseMailboxQuietly() {

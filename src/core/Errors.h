@@ -38,6 +38,16 @@ PW_DECLARE_EXCEPTION(EInOutError);
 // A server went past a bound that no real mailbox comes near (a reply's size, a walk's length
 // or time); the session is given up.
 PW_DECLARE_EXCEPTION(EServerLimitError);
+// The Secure Channel (SSPI) or certificate library, or one of their functions, is missing.
+PW_DECLARE_EXCEPTION(ESecurityDLLError);
+// A TLS handshake or record failed: a protocol error, a bad or over-long record.
+PW_DECLARE_EXCEPTION(ETlsError);
+// The server's certificate failed the check; the message is the reason as a user reads it.
+PW_DECLARE_EXCEPTION(ECertificateError);
+// TLS is required for the server (STLS) but the server refused to start it.
+PW_DECLARE_EXCEPTION(ETlsRequiredError);
+// The settings forbid a password in clear text and the connection has no TLS.
+PW_DECLARE_EXCEPTION(EClearPasswordError);
 
 #undef PW_DECLARE_EXCEPTION
 

@@ -10,6 +10,7 @@
 #include "core/MemoryStream.h"
 #include "core/MessageTable.h"
 #include "core/Pop3Reply.h"
+#include "core/ScopeExit.h"
 #include "core/Text.h"
 #include "mail/agwsock.h"
 #include "win/MessagePump.h"
@@ -20,6 +21,8 @@ namespace {
 
 constexpr char kTerminator[] = "\r\n.\r\n";
 constexpr size_t kTerminatorSize = sizeof kTerminator - 1;
+// The most one recv takes: a multi-line reply arrives in chunks of up to this size.
+constexpr size_t kReceiveChunk = 16384;
 // Rounds of receiving per wait round: a peer that floods us still lets messages through.
 constexpr int kReceiveRounds = 64;
 
@@ -64,7 +67,8 @@ TagSocket::TagSocket(TComponent* owner)
       EventWindow(UtilityWindow::Kind::MessageOnly,
                   [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
                       return SocketWndProc(msg, wParam, lParam, result);
-                  }) {
+                  }),
+      receiveChunk_(kReceiveChunk) {
     // A new socket starts with the shared binding unloaded (its published default is off); the
     // owner's WinsockLoaded setting loads it again before any use.
     SetWinsockLoaded(false);
@@ -150,8 +154,9 @@ bool TagSocket::SocketWndProc(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 
 template <typename Condition> void TagSocket::WaitCounted(Condition condition) {
     Counter.Start();
+    // A condition may raise (a TLS record that fails): the counter stops all the same.
+    const ScopeExit stop([this] { Counter.Stop(); });
     WaitUntil([&] { return Canceled || Counter.Expired || condition(); });
-    Counter.Stop();
 }
 
 void TagSocket::ResetState() {
@@ -323,9 +328,23 @@ void TagSocket::CheckWouldBlock() {
 void TagSocket::SendLine(const std::string& line) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
-    const std::string text = line + "\r\n";
+    SendData(line + "\r\n");
+}
+
+void TagSocket::SendData(const std::string& bytes) {
+    if (tls_ == nullptr) {
+        SendBytes(bytes);
+        return;
+    }
+    std::string records = std::move(tlsReply_);
+    tlsReply_.clear();
+    tls_->Encrypt(bytes, records);
+    SendBytes(records);
+}
+
+void TagSocket::SendBytes(const std::string& text) {
     size_t position = 0;
-    WaitCounted([&] {
+    const auto sendSome = [&] {
         const int sent = SharedWinsock().send(SocketHandle, text.data() + position,
                                               static_cast<int>(text.size() - position), 0);
         if (sent == SOCKET_ERROR)
@@ -333,120 +352,200 @@ void TagSocket::SendLine(const std::string& line) {
         else
             position += static_cast<size_t>(sent);
         return position >= text.size();
-    });
+    };
+    // A line nearly always fits the send buffer at once: no wait, no counter.
+    if (sendSome())
+        return;
+    WaitCounted(sendSome);
     if (Counter.Expired)
         RaiseTimedOut();
     if (Canceled)
         RaiseCanceled();
 }
 
-bool TagSocket::ReceiveLinePart(char* buffer, size_t& count, bool& found, bool& peerClosed) {
-    const size_t capacity = kReplyBufferSize - 1; // the last byte stays zero
-    char discard[kReplyBufferSize];
-    for (int round = 0; round < kReceiveRounds; ++round) {
-        // Once the buffer is full the rest of the line is read past, up to its LF.
-        const bool full = count >= capacity;
-        char* target = full ? discard : buffer + count;
-        const int room = static_cast<int>(full ? sizeof discard : capacity - count);
-        // Peek first: a byte after the LF belongs to the next reply.
-        const int peeked = SharedWinsock().recv(SocketHandle, target, room, MSG_PEEK);
-        if (peeked == SOCKET_ERROR) {
-            CheckWouldBlock();
-            return false;
-        }
-        if (peeked == 0) {
-            peerClosed = true;
-            return true;
-        }
-        const auto* lf = static_cast<const char*>(std::memchr(target, '\n', peeked));
-        const int wanted = lf != nullptr ? static_cast<int>(lf - target) + 1 : peeked;
-        const int taken = SharedWinsock().recv(SocketHandle, target, wanted, 0);
-        if (taken == SOCKET_ERROR) {
-            CheckWouldBlock();
-            return false;
-        }
-        if (taken == 0) {
-            peerClosed = true;
-            return true;
-        }
-        if (!full)
-            count += static_cast<size_t>(taken);
-        if (lf != nullptr && taken == wanted) {
-            found = true;
-            return true;
-        }
+TagSocket::Arrival TagSocket::ReceiveAvailable() {
+    const int received = SharedWinsock().recv(SocketHandle, receiveChunk_.data(),
+                                              static_cast<int>(receiveChunk_.size()), 0);
+    if (received == SOCKET_ERROR) {
+        CheckWouldBlock();
+        return Arrival::None;
     }
+    if (received == 0)
+        return Arrival::Closed;
+    if (tls_ == nullptr) {
+        received_.append(receiveChunk_.data(), static_cast<size_t>(received));
+        return Arrival::Data;
+    }
+    tlsIn_.append(receiveChunk_.data(), static_cast<size_t>(received));
+    // During the handshake the records wait in tlsIn_ for StartTls.
+    if (!tls_->Established())
+        return Arrival::Data;
+    try {
+        if (!tls_->Decrypt(tlsIn_, received_, tlsReply_))
+            return Arrival::Closed; // the peer ended the TLS session
+    } catch (const ETlsError&) {
+        Close(); // a broken record stream cannot go on
+        throw;
+    }
+    return Arrival::Data;
+}
+
+void TagSocket::StartTls(TlsPeer peer) {
+    if (!IsSocketOpen())
+        RaiseSocketError(kMsgNotConnected);
+    try {
+        tls_ = std::make_unique<TlsChannel>(std::move(peer));
+        // Nothing the server sent after its last clear-text line may be read as clear text.
+        tlsIn_ = std::move(received_);
+        received_.clear();
+        scanned_ = 0;
+        std::string out;
+        tls_->Start(out);
+        bool established = false;
+        while (!established) {
+            SendBytes(out);
+            out.clear();
+            const bool stepped = ReceiveUntil([&] {
+                if (tlsIn_.empty())
+                    return false;
+                established = tls_->Continue(tlsIn_, out);
+                return established || !out.empty();
+            });
+            if (!stepped || (!established && out.empty())) {
+                if (Counter.Expired)
+                    RaiseTimedOut();
+                if (Canceled)
+                    RaiseCanceled();
+                if (ErrorPending)
+                    RaiseSocketError(AsyncError);
+                throw ETlsError("the server closed the connection during the TLS handshake");
+            }
+        }
+        SendBytes(out);
+        // Records that came with the end of the handshake are the first data.
+        if (!tlsIn_.empty() && !tls_->Decrypt(tlsIn_, received_, tlsReply_))
+            throw ETlsError("the server closed the TLS session at once");
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TagSocket::EndTls() {
+    if (tls_ == nullptr)
+        return;
+    std::string alert;
+    if (tls_->Established())
+        tls_->Shutdown(alert);
+    if (!alert.empty())
+        SharedWinsock().send(SocketHandle, alert.data(), static_cast<int>(alert.size()), 0);
+}
+
+bool TagSocket::TakeLine(std::string& line) {
+    const size_t capacity = kReplyBufferSize - 1;
+    const size_t lf = received_.find('\n', scanned_);
+    if (lf == std::string::npos) {
+        // An over-long line keeps its first bytes; the rest is dropped as it comes, up to its LF.
+        if (received_.size() > capacity)
+            received_.resize(capacity);
+        scanned_ = received_.size();
+        return false;
+    }
+    line.assign(received_, 0, std::min(lf + 1, capacity));
+    received_.erase(0, lf + 1);
+    scanned_ = 0;
+    return true;
+}
+
+template <typename Step> bool TagSocket::ReceiveUntil(Step step) {
+    // What is buffered and what the socket holds already are taken without waiting; the wait
+    // (counter, message pump) starts only when nothing more is there.
+    bool more = false;
+    const auto receive = [&] {
+        for (int round = 0; round < kReceiveRounds; ++round) {
+            if (step())
+                return true;
+            const Arrival arrival = ReceiveAvailable();
+            if (arrival == Arrival::Closed)
+                return true;
+            if (arrival == Arrival::None) {
+                more = false;
+                return false;
+            }
+        }
+        more = true; // a peer that floods us still lets messages through between rounds
+        return false;
+    };
+    ReadReady = false;
+    if (receive())
+        return true;
+    WaitCounted([&] {
+        if (ErrorPending)
+            return true;
+        if (!ReadReady && !ClosedByPeer && !more)
+            return false;
+        ReadReady = false;
+        return receive();
+    });
     return false;
 }
 
-void TagSocket::WaitForData() {
+int TagSocket::ReadReply(std::string& line) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
-    // A close by the peer also ends this wait: the read that follows finds out what is left.
-    WaitCounted([this] { return ReadReady || ErrorPending || ClosedByPeer; });
-    if (Canceled)
-        RaiseCanceled();
+    line.clear();
+    std::string taken;
+    bool found = false;
+    ReceiveUntil([&] { return found = TakeLine(taken); });
     if (Counter.Expired)
         RaiseTimedOut();
+    if (Canceled)
+        RaiseCanceled();
+    if (found) {
+        line = std::move(taken);
+        TrimTrailingLineEnds(line);
+        return ReplyCode(line);
+    }
     if (ErrorPending)
         RaiseSocketError(AsyncError);
-    ReadReady = false;
-}
-
-int TagSocket::ReadReply(std::string& line) {
-    int result = -1;
-    WaitForData();
-    char buffer[kReplyBufferSize] = {};
-    size_t count = 0;
-    bool found = false;
-    bool peerClosed = false;
-    line.clear();
-    WaitCounted([&] { return ReceiveLinePart(buffer, count, found, peerClosed); });
-    if (found) {
-        line.assign(buffer, count);
-        TrimTrailingLineEnds(line);
-        result = ReplyCode(line);
-    } else if (peerClosed) {
-        // Nothing more can come: close now rather than leave a dead socket that looks open.
-        Close();
-    }
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (Canceled)
-        RaiseCanceled();
-    return result;
+    // The peer closed before the line ended. Nothing more can come: close now rather than leave
+    // a dead socket that looks open.
+    received_.clear();
+    Close();
+    return -1;
 }
 
 void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
-    WaitForData();
-
-    std::vector<char> buffer(kMultiLineChunk);
+    if (!IsSocketOpen())
+        RaiseSocketError(kMsgNotConnected);
     bool done = false;
-    bool peerClosed = false;
     bool tooLong = false;
-    WaitCounted([&] {
-        const int received =
-            SharedWinsock().recv(SocketHandle, buffer.data(), static_cast<int>(buffer.size()), 0);
-        if (received == SOCKET_ERROR)
-            CheckWouldBlock();
+    ReceiveUntil([&] {
         const auto transferred = static_cast<int32_t>(stream.Position());
         Fire(OnProgress, *this, expectedSize > 0 ? RoundedPercent(transferred, expectedSize) : -1,
              transferred);
-        if (received > 0) {
-            if (stream.Size() + static_cast<size_t>(received) > MaxMultiLineSize) {
-                tooLong = true;
-                return true;
-            }
-            stream.Write(buffer.data(), static_cast<size_t>(received));
-            // Looking at the stream finds the terminator across any split between packets.
-            const size_t end = stream.Position();
-            done = end >= kTerminatorSize &&
-                   stream.Data().compare(end - kTerminatorSize, kTerminatorSize, kTerminator) == 0;
-            Counter.Start(); // the time-out counts from the last data received
-        } else if (received == 0) {
-            peerClosed = true;
+        if (received_.empty())
+            return false;
+        // The terminator is looked for across the split between what the stream holds and
+        // what came now; bytes after it stay for the next read.
+        const size_t before = stream.Size();
+        const size_t from = before >= kTerminatorSize - 1 ? before - (kTerminatorSize - 1) : 0;
+        std::string_view tail = stream.Data();
+        tail.remove_prefix(from);
+        const std::string window = std::string(tail) + received_;
+        const size_t end = window.find(kTerminator);
+        const size_t take =
+            end == std::string::npos ? received_.size() : end + kTerminatorSize - (before - from);
+        if (before + take > MaxMultiLineSize) {
+            tooLong = true;
+            return true;
         }
-        return done || peerClosed;
+        stream.Write(received_.data(), take);
+        received_.erase(0, take);
+        done = end != std::string::npos;
+        if (Counter.Timer.Enabled())
+            Counter.Start(); // the time-out counts from the last data received
+        return done;
     });
     if (Counter.Expired)
         RaiseTimedOut();
@@ -458,6 +557,8 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
         Close();
         throw EServerLimitError("reply longer than " + std::to_string(MaxMultiLineSize) + " bytes");
     }
+    if (!done && ErrorPending)
+        RaiseSocketError(AsyncError);
     // The reply can never be completed: fail now, as a reset connection does.
     if (!done)
         RaiseSocketError(WSAECONNRESET);
@@ -466,10 +567,16 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
 void TagSocket::Close() {
     if (IsSocketOpen()) {
         Fire(OnClosing, *this);
+        EndTls();
         SharedWinsock().closesocket(SocketHandle);
         SocketHandle = INVALID_SOCKET;
         Fire(OnClosed, *this);
     }
+    received_.clear();
+    scanned_ = 0;
+    tls_.reset();
+    tlsIn_.clear();
+    tlsReply_.clear();
     if (RAS_ != nullptr)
         RAS_->Cancel();
 }

@@ -7,10 +7,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/Component.h"
 #include "mail/DialLink.h"
+#include "mail/TlsChannel.h"
 #include "win/Timer.h"
 #include "win/UtilityWindow.h"
 
@@ -79,6 +82,13 @@ public:
     int ReadReply(std::string& line);
     void ReadMultiLine(TMemoryStream& stream, int32_t expectedSize);
 
+    // Runs a TLS handshake on the connected socket (for implicit TLS right after the connect,
+    // for STLS after the server agreed); from then on every line goes through the channel.
+    // A failure (ETlsError, ECertificateError, ESecurityDLLError, time-out, cancel) closes the
+    // connection. Nothing in the clear-text dialogue changes while this is not called.
+    void StartTls(TlsPeer peer);
+    bool TlsActive() const { return tls_ != nullptr && tls_->Established(); }
+
     bool IsSocketOpen() const { return SocketHandle != INVALID_SOCKET; }
     uint32_t StartupCount() const { return StartupCount_; }
 
@@ -92,15 +102,16 @@ protected:
     std::string ServiceName;
     std::string LastReply;
 
+    // The text of Server before its first ":" (all of it without one).
+    std::string HostPart() const;
+
 private:
     static constexpr size_t kReplyBufferSize = 256;
     static constexpr size_t kHostNameSize = 128;
     static constexpr size_t kServiceNameSize = 64;
-    static constexpr size_t kMultiLineChunk = 16384;
 
     bool SocketWndProc(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-    std::string HostPart() const;
     int32_t PortPart() const;
     void ResolveHost();
     void ResolvePort();
@@ -109,10 +120,23 @@ private:
     // Waits, with the counter running, until the condition holds or the operation is cancelled
     // or out of time.
     template <typename Condition> void WaitCounted(Condition condition);
-    // Receives what has arrived of the current line; true once the line or the connection ended.
-    // Waits for the first data of a reply; raises for cancel, time-out or a reported error.
-    void WaitForData();
-    bool ReceiveLinePart(char* buffer, size_t& count, bool& found, bool& peerClosed);
+
+    enum class Arrival { None, Data, Closed };
+    // One non-blocking recv into the receive buffer; raises for an error other than "not yet".
+    Arrival ReceiveAvailable();
+    // Takes the next reply line (up to and with its LF, cut to the reply buffer's size) out of
+    // the receive buffer; false while no LF has arrived.
+    bool TakeLine(std::string& line);
+    // Runs step on what has been received until it returns true, receiving more as it comes;
+    // waits (counted) only when nothing is there. False when the wait ended by cancel, time-out,
+    // a reported error or the peer's close without step being satisfied.
+    template <typename Step> bool ReceiveUntil(Step step);
+    // Sends every byte, waiting (counted) only when the send buffer is full.
+    void SendBytes(const std::string& bytes);
+    // Sends a line's bytes, through the channel once TLS runs.
+    void SendData(const std::string& bytes);
+    // The closing alert of a TLS session, sent when it fits at once (never waits).
+    void EndTls();
     // The error of the last Winsock call, raised unless it only says "not yet" or the operation
     // was cancelled.
     void CheckWouldBlock();
@@ -130,6 +154,17 @@ private:
     unsigned long RemoteAddress = 0;
     uint16_t RemotePort = 0;
     uint32_t StartupCount_ = 0;
+
+    // What arrived and was not yet taken: the rest of a packet after a reply line belongs to the
+    // next read. scanned_ bytes of it are known to hold no LF.
+    std::string received_;
+    size_t scanned_ = 0;
+    std::vector<char> receiveChunk_;
+    // With TLS: the channel, the records received and not yet decrypted, and what the channel
+    // answered while decrypting (sent before the next line).
+    std::unique_ptr<TlsChannel> tls_;
+    std::string tlsIn_;
+    std::string tlsReply_;
 
     bool Canceled = false;
     bool HostResolved = false;

@@ -32,6 +32,7 @@ void TmsCustomPOP::CheckParams() {
 }
 
 void TmsCustomPOP::Open() {
+    Stage_ = TStage::Connecting;
     CheckParams();
     ResetState();
     TmsMailBase::Open();
@@ -49,12 +50,34 @@ void TmsCustomPOP::Command(const std::string& line) {
 }
 
 void TmsCustomPOP::Login() {
+    Stage_ = TStage::Connecting;
     ResetState();
     ConnectSocket();
+    if (Tls == TlsMode::Implicit)
+        Secure();
     RequirePositiveReply();
+    if (Tls == TlsMode::Stls) {
+        SendLine("STLS");
+        if (ReadReply(LastReply) != 1) {
+            Close(); // no USER or PASS follows in clear text
+            throw ETlsRequiredError("the server refused STLS: " + LastReply);
+        }
+        Secure();
+    }
+    if (!TlsActive() && !AllowClearPasswords) {
+        Close();
+        throw EClearPasswordError("the password would be sent in clear text");
+    }
+    Stage_ = TStage::LoggingIn;
     Command("USER " + UserName);
     Command("PASS " + Password);
+    Stage_ = TStage::LoggedIn;
     GetStat();
+}
+
+void TmsCustomPOP::Secure() {
+    Stage_ = TStage::Securing;
+    StartTls(TlsPeer{HostPart(), TlsPin});
 }
 
 void TmsCustomPOP::GetStat() {

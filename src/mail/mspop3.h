@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AgentIni.h"
 #include "core/Headers.h"
 #include "mail/msmb.h"
 
@@ -22,6 +23,19 @@ public:
     std::string Password;
     int32_t MessageCount = -1;
     int32_t MailboxSize = -1;
+
+    // How the session is secured: Off is the plain dialogue; Implicit runs the TLS handshake
+    // before the greeting; Stls sends "STLS" after it and fails with ETlsRequiredError when the
+    // server refuses. TlsPin, when set, replaces the certificate's chain and name check.
+    TlsMode Tls = TlsMode::Off;
+    std::string TlsPin;
+    // False: USER and PASS are never sent without TLS (EClearPasswordError instead).
+    bool AllowClearPasswords = true;
+
+    // How far the last Login came: tells a refused login from a server that could not be
+    // reached or secured.
+    enum class TStage { Connecting, Securing, LoggingIn, LoggedIn };
+    TStage Stage() const { return Stage_; }
 
     TmsNumNotifyEvent OnRetrieving;
     TmsNumNotifyEvent OnRetrieved;
@@ -47,6 +61,11 @@ protected:
     // Sends a command and requires a positive reply; EServerError with the reply otherwise.
     void Command(const std::string& line);
     void RequirePositiveReply();
+
+private:
+    void Secure();
+
+    TStage Stage_ = TStage::Connecting;
 };
 
 class TmsRemoteInfoItem {

@@ -13,13 +13,29 @@
 
 namespace pw {
 
-static_assert(sizeof(TNotifyIconData) == 88, "the icon record is 88 bytes");
-static_assert(sizeof(TNotifyIconData) == NOTIFYICONDATAA_V1_SIZE, "first form of the record");
+static_assert(TTrayIcon::kIconRecordSize == NOTIFYICONDATAA_V1_SIZE &&
+                  offsetof(TNotifyIconData, szTip) + 64 == NOTIFYICONDATAA_V1_SIZE,
+              "the icon's record is the first, 88-byte form");
+static_assert(TTrayIcon::kBalloonRecordSize == NOTIFYICONDATAA_V2_SIZE &&
+                  sizeof(TNotifyIconData) == NOTIFYICONDATAA_V2_SIZE,
+              "a balloon's record is the second form");
+static_assert(sizeof(TNotifyIconData) <= sizeof(NOTIFYICONDATAA), "fits the shell's record");
 static_assert(offsetof(TNotifyIconData, hIcon) == offsetof(NOTIFYICONDATAA, hIcon) &&
-                  offsetof(TNotifyIconData, szTip) == offsetof(NOTIFYICONDATAA, szTip),
+                  offsetof(TNotifyIconData, szTip) == offsetof(NOTIFYICONDATAA, szTip) &&
+                  offsetof(TNotifyIconData, szInfo) == offsetof(NOTIFYICONDATAA, szInfo) &&
+                  offsetof(TNotifyIconData, szInfoTitle) ==
+                      offsetof(NOTIFYICONDATAA, szInfoTitle) &&
+                  offsetof(TNotifyIconData, dwInfoFlags) == offsetof(NOTIFYICONDATAA, dwInfoFlags),
               "same layout as the shell's record");
 
 namespace {
+// Copies at most N - 1 bytes and always terminates.
+template <size_t N> void CopyTerminated(CHAR (&target)[N], const std::string& value) {
+    const size_t size = value.size() < N - 1 ? value.size() : N - 1;
+    std::memcpy(target, value.data(), size);
+    target[size] = '\0';
+}
+
 BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
     // The shell reads only cbSize bytes; the larger record is just the declared type.
     NOTIFYICONDATAA full{};
@@ -85,13 +101,31 @@ bool TTrayIcon::Shown() const {
 
 void TTrayIcon::FillIconData() {
     IconData = TNotifyIconData{};
-    IconData.cbSize = sizeof IconData;
+    IconData.cbSize = kIconRecordSize;
     IconData.hWnd = CallbackHandle();
     IconData.uID = 0;
     IconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     IconData.uCallbackMessage = kCallbackMessage;
     IconData.hIcon = icon_.get();
     std::memcpy(IconData.szTip, toolTip_.data(), toolTip_.size()); // at most 62 of 64 bytes
+}
+
+bool TTrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
+    if (!Shown())
+        return false;
+    // A record of its own: the icon's record stays as last filled for its removal, and
+    // NIF_INFO alone leaves icon and tool tip as they are.
+    TNotifyIconData balloon{};
+    balloon.cbSize = kBalloonRecordSize;
+    balloon.hWnd = CallbackHandle();
+    balloon.uID = 0;
+    balloon.uFlags = NIF_INFO;
+    balloon.uTimeout = kBalloonTimeoutMs;
+    balloon.dwInfoFlags = NIIF_WARNING | NIIF_NOSOUND;
+    CopyTerminated(balloon.szInfoTitle, title);
+    CopyTerminated(balloon.szInfo, text);
+    Trace(std::string("tray balloon: \"") + balloon.szInfo + "\"");
+    return ShellNotifyIcon && ShellNotifyIcon(NIM_MODIFY, &balloon) != FALSE;
 }
 
 void TTrayIcon::Notify(DWORD message) {

@@ -14,7 +14,9 @@
 
 namespace pw {
 
-// The shell's icon record in its first, 88-byte form: what every shell version accepts.
+// The shell's icon record up to its balloon fields. The icon itself is always sent in the
+// record's first, 88-byte form (cbSize 88, a 64-byte tool tip), which every shell version
+// accepts; only a balloon sends the longer form that Windows 2000 introduced.
 struct TNotifyIconData {
     DWORD cbSize;
     HWND hWnd;
@@ -22,7 +24,13 @@ struct TNotifyIconData {
     UINT uFlags;
     UINT uCallbackMessage;
     HICON hIcon;
-    CHAR szTip[64];
+    CHAR szTip[128]; // the 88-byte form ends after its first 64 bytes
+    DWORD dwState;
+    DWORD dwStateMask;
+    CHAR szInfo[256];
+    UINT uTimeout;
+    CHAR szInfoTitle[64];
+    DWORD dwInfoFlags;
 };
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -48,6 +56,12 @@ public:
     static constexpr size_t kMaxToolTip = 62;
     static constexpr UINT kCallbackMessage = WM_USER + 1; // the icon's mouse messages
     static constexpr UINT kRefreshMessage = WM_USER + 2;  // re-send icon and tool tip
+    static constexpr DWORD kIconRecordSize = 88;
+    static constexpr DWORD kBalloonRecordSize = 488; // the form with balloon fields
+    static constexpr size_t kMaxBalloonTitle = sizeof(TNotifyIconData::szInfoTitle) - 1;
+    static constexpr size_t kMaxBalloonText = sizeof(TNotifyIconData::szInfo) - 1;
+    // Windows XP shows a balloon at least 10 s; later versions use the user's setting.
+    static constexpr UINT kBalloonTimeoutMs = 10000;
 
     // Starts inactive with no icon and no tool tip; takes the design state of its owner.
     explicit TTrayIcon(TComponent* owner = nullptr);
@@ -62,6 +76,11 @@ public:
     void SetIcon(HICON value);
     const std::string& ToolTip() const { return toolTip_; }
     void SetToolTip(const std::string& value);
+
+    // Shows a warning balloon at the icon, without a sound; icon and tool tip stay. Title and
+    // text are cut to what the record holds; an empty text takes a shown balloon away.
+    // Nothing happens while the icon is not shown. True when the shell took the balloon.
+    bool ShowBalloon(const std::string& title, const std::string& text);
 
     // Shown at the cursor on a right click; not owned. A chosen item arrives, once the
     // right click is over, as OnMenuCommand with the item's identifier.

@@ -149,6 +149,50 @@ TEST_F(Tray, ShellRestartAddsTheIconAgainWhenActive) {
     EXPECT_EQ(std::string(calls[1].data.szTip), "tip");
 }
 
+TEST_F(Tray, BalloonIsAQuietWarningWithBoundedTextsOnlyWhileShown) {
+    EXPECT_FALSE(tray->ShowBalloon("pwagent", "not shown yet"));
+    EXPECT_TRUE(calls.empty());
+
+    tray->SetToolTip("tip");
+    tray->SetActive(true);
+    const std::string longTitle(100, 't');
+    const std::string longText(300, 'x');
+    EXPECT_TRUE(tray->ShowBalloon(longTitle, longText));
+    tray->SetToolTip("after");
+    ASSERT_EQ(Messages(), (std::vector<DWORD>{NIM_ADD, NIM_MODIFY, NIM_MODIFY}));
+    const TNotifyIconData& balloon = calls[1].data;
+    EXPECT_EQ(balloon.cbSize, 488u);
+    EXPECT_EQ(balloon.hWnd, tray->CallbackHandle());
+    EXPECT_EQ(balloon.uID, 0u);
+    EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO)) << "icon and tool tip stay";
+    EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING | NIIF_NOSOUND));
+    EXPECT_EQ(std::string(balloon.szInfoTitle), longTitle.substr(0, 63));
+    EXPECT_EQ(std::string(balloon.szInfo), longText.substr(0, 255));
+    // The icon's own record keeps its first form.
+    EXPECT_EQ(calls[2].data.cbSize, 88u);
+    EXPECT_EQ(calls[2].data.uFlags, 7u);
+    EXPECT_EQ(std::string(calls[2].data.szTip), "after");
+
+    tray->SetActive(false);
+    EXPECT_FALSE(tray->ShowBalloon("pwagent", "gone"));
+    EXPECT_EQ(calls.size(), 4u);
+}
+
+TEST_F(Tray, BalloonReachesTheShellThroughTheRealCall) {
+    TTrayIcon real; // the default seam: Shell_NotifyIconA
+    real.SetIcon(picture.get());
+    real.SetToolTip("pwagent test");
+    real.SetActive(true);
+    // Whether a notification area exists depends on the desktop; the call must not fail in
+    // any other way, and a shell that took the icon takes its balloon.
+    NOTIFYICONDATAA probe{};
+    probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    probe.hWnd = real.CallbackHandle();
+    const bool hasTray = Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
+    EXPECT_EQ(real.ShowBalloon("pwagent", std::string(400, 'b')), hasTray);
+    EXPECT_EQ(real.ShowBalloon("pwagent", ""), hasTray);
+}
+
 TEST_F(Tray, MouseMessagesBecomeEvents) {
     int clicks = 0;
     int doubleClicks = 0;

@@ -25,11 +25,17 @@ std::string EnvironmentText(const char* name) {
     return (n > 0 && n < sizeof buffer) ? std::string(buffer, n) : std::string();
 }
 
+// More than any settings file holds; a bigger one is not read.
+constexpr size_t kMaxSettingsFileBytes = 1024 * 1024;
+
 RetrievalSettings SettingsFromEnvironment() {
     RetrievalSettings settings;
     if (auto ms = ParseMilliseconds(EnvironmentText("PW_CXSTAND_TIMEOUT_MS")); ms && *ms > 0)
         settings.timeoutMs = *ms;
     settings.saveFolder = CurrentDirectory() + "retrieved";
+    // The agent's settings file beside the program says which servers want TLS.
+    if (auto text = ReadWholeFile(ProgramDirectory() + "pwagent.ini", kMaxSettingsFileBytes))
+        settings.security = ParseAgentIni(*text);
     return settings;
 }
 

@@ -93,7 +93,17 @@ public:
         const std::string& server = account_.AccountServer;
         log_.Write(label_ + "connecting to " + Printable(server) + " as " + Printable(user));
         Pop3Connection pop(server, settings_.timeoutMs, settings_.sessionLimitMs);
+        const ServerSettings security = settings_.security.TlsFor(server);
+        const TlsPeer peer{std::string(ServerHostPart(server)), security.Pin};
+        if (security.Mode == TlsMode::Implicit)
+            pop.StartTls(peer);
         pop.ReadGreeting();
+        if (security.Mode == TlsMode::Stls) {
+            pop.Command("STLS");
+            pop.StartTls(peer);
+        }
+        if (security.Mode != TlsMode::Off)
+            log_.Write(label_ + "TLS established");
         pop.Command("USER " + user);
         pop.Command("PASS " + account_.AccountPassword.str());
         pop.Command("UIDL");

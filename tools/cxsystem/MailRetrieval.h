@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/AccountsFile.h"
+#include "core/AgentIni.h"
 
 namespace pw {
 
@@ -37,6 +38,7 @@ struct RetrievalSettings {
     unsigned timeoutMs = 20000;       // each wait for the server
     unsigned sessionLimitMs = 600000; // one mailbox's whole session
     std::string saveFolder;           // where messages go as .eml; empty: not saved
+    AgentSettingsFile security;       // TLS per server, as the agent's "pwagent.ini" says
 };
 
 // Reads "vtMailDa.dat" from the current directory; an empty table when it is missing.

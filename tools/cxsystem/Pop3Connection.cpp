@@ -123,6 +123,16 @@ void Pop3Connection::WaitFor(bool write) {
 void Pop3Connection::SendLine(std::string_view line) {
     std::string data(line);
     data += "\r\n";
+    if (tls_ == nullptr) {
+        SendRaw(data);
+        return;
+    }
+    std::string records;
+    tls_->Encrypt(data, records);
+    SendRaw(records);
+}
+
+void Pop3Connection::SendRaw(const std::string& data) {
     size_t sent = 0;
     while (sent < data.size()) {
         WaitFor(true);
@@ -134,19 +144,63 @@ void Pop3Connection::SendLine(std::string_view line) {
     }
 }
 
-void Pop3Connection::Fill() {
+bool Pop3Connection::ReceiveRaw() {
     WaitFor(false);
     char chunk[4096];
     const int n = recv(socket_.get(), chunk, sizeof chunk, 0);
     if (n == SOCKET_ERROR)
         throw ESocketError(SocketErrorText("Receiving from the server failed"));
-    if (n == 0)
-        throw ESocketError("The server closed the connection");
+    raw_.append(chunk, static_cast<size_t>(n));
+    return n > 0;
+}
+
+void Pop3Connection::Fill() {
     if (readPos_ > 0) {
         buffer_.erase(0, readPos_);
         readPos_ = 0;
     }
-    buffer_.append(chunk, static_cast<size_t>(n));
+    const size_t before = buffer_.size();
+    while (buffer_.size() == before) {
+        if (!ReceiveRaw())
+            throw ESocketError("The server closed the connection");
+        if (tls_ == nullptr) {
+            buffer_ += raw_;
+            raw_.clear();
+            continue;
+        }
+        std::string reply;
+        const bool open = tls_->Decrypt(raw_, buffer_, reply);
+        if (!reply.empty())
+            SendRaw(reply);
+        if (!open && buffer_.size() == before)
+            throw ESocketError("The server closed the connection");
+    }
+}
+
+void Pop3Connection::StartTls(TlsPeer peer) {
+    tls_ = std::make_unique<TlsChannel>(std::move(peer));
+    // Whatever followed the last clear-text line is the start of the handshake.
+    raw_ = buffer_.substr(readPos_);
+    buffer_.clear();
+    readPos_ = 0;
+    std::string out;
+    tls_->Start(out);
+    for (;;) {
+        SendRaw(out);
+        out.clear();
+        const bool established = !raw_.empty() && tls_->Continue(raw_, out);
+        if (established)
+            break;
+        if (out.empty() && !ReceiveRaw())
+            throw ETlsError("the server closed the connection during the TLS handshake");
+    }
+    SendRaw(out);
+    if (!raw_.empty()) {
+        std::string reply;
+        tls_->Decrypt(raw_, buffer_, reply);
+        if (!reply.empty())
+            SendRaw(reply);
+    }
 }
 
 std::string Pop3Connection::ReadLine() {

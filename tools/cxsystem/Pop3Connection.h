@@ -6,9 +6,11 @@
 #include <winsock2.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "mail/TlsChannel.h"
 #include "win/Handles.h"
 
 namespace pw {
@@ -41,6 +43,8 @@ public:
 
     // Reads the greeting; raises EServerError unless it is positive.
     void ReadGreeting();
+    // Runs the TLS handshake (the agent's channel); from then on every line is encrypted.
+    void StartTls(TlsPeer peer);
     // Sends one command and reads its status line; raises EServerError (the reply line) unless
     // it is positive. Returns the status line.
     std::string Command(std::string_view line);
@@ -57,8 +61,14 @@ private:
     unsigned NextWaitMs() const;
 
     UniqueSocket socket_;
+    // One recv into raw_; false when the peer closed.
+    bool ReceiveRaw();
+    void SendRaw(const std::string& bytes);
+
     std::string buffer_;
     std::size_t readPos_ = 0;
+    std::unique_ptr<TlsChannel> tls_;
+    std::string raw_; // TLS records received and not yet decrypted
     unsigned timeoutMs_;
     unsigned sessionLimitMs_;
     DWORD startTick_;

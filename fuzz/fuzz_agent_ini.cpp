@@ -1,0 +1,87 @@
+// Fuzzes the agent's settings file: any bytes parse without raising, every warning names its
+// line and stays bounded, pins are normalised, and the line ends, a byte-order mark or the
+// letter case of host names change nothing.
+#include "core/AgentIni.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "FuzzReference.h"
+#include "core/Text.h"
+
+namespace {
+
+using pw::AgentSettingsFile;
+using pw::fuzz::Check;
+
+// Everything the parse decided, as one comparable text.
+std::string Describe(const AgentSettingsFile& settings) {
+    std::string text = std::to_string(static_cast<int>(settings.DefaultTls)) +
+                       (settings.AllowClearPasswords ? "c" : "-") + (settings.Balloons ? "b" : "-");
+    for (const auto& server : settings.Servers)
+        text += "\n" + pw::UpperCaseAscii(server.Host) + "|" +
+                (server.Tls ? std::to_string(static_cast<int>(*server.Tls)) : "?") + "|" +
+                server.Pin + "|" +
+                (server.AllowClearPasswords ? (*server.AllowClearPasswords ? "y" : "n") : "?");
+    for (const auto& warning : settings.Warnings)
+        text += "\n" + warning;
+    return text;
+}
+
+std::string Replace(std::string_view text, std::string_view from, std::string_view to) {
+    std::string result;
+    for (size_t i = 0; i < text.size();) {
+        if (text.substr(i, from.size()) == from) {
+            result += to;
+            i += from.size();
+        } else {
+            result += text[i++];
+        }
+    }
+    return result;
+}
+
+bool IsNormalisedPin(const std::string& pin) {
+    if (pin.empty())
+        return true;
+    if (pin.size() != 64)
+        return false;
+    for (char c : pin)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const AgentSettingsFile settings = pw::ParseAgentIni(text);
+
+    for (const std::string& warning : settings.Warnings) {
+        Check(warning.rfind("pwagent.ini line ", 0) == 0, "a warning names its line");
+        Check(warning.size() < 200, "a warning is bounded");
+        Check(warning.find_first_of("\r\n") == std::string::npos, "a warning is one line");
+    }
+    Check(settings.Warnings.size() <= size, "at most one warning per line");
+    for (const auto& server : settings.Servers) {
+        Check(!server.Host.empty() && server.Host.size() <= pw::kMaxAgentIniLine,
+              "a server names a bounded host");
+        Check(IsNormalisedPin(server.Pin), "a pin is 64 lowercase hex digits");
+        const pw::ServerSettings found = settings.TlsFor(server.Host + ":995");
+        Check(found.Pin == server.Pin, "a server's host finds its section");
+        Check(server.Tls.has_value() || found.Mode == pw::TlsMode::Implicit,
+              "port 995 is implicit TLS unless the host says otherwise");
+    }
+
+    // Only the line ends' spelling: LF for every CR LF and lone CR is the same file.
+    if (text.find('\r') != std::string_view::npos)
+        Check(Describe(pw::ParseAgentIni(Replace(Replace(text, "\r\n", "\n"), "\r", "\n"))) ==
+                  Describe(settings),
+              "CR LF, CR and LF read alike");
+    if (text.substr(0, 3) != "\xEF\xBB\xBF")
+        Check(Describe(pw::ParseAgentIni("\xEF\xBB\xBF" + std::string(text))) == Describe(settings),
+              "a byte-order mark changes nothing");
+    return 0;
+}
