@@ -479,15 +479,16 @@ template <typename Step> bool TagSocket::ReceiveUntil(Step step) {
     ReadReady = false;
     if (receive())
         return true;
+    bool satisfied = false;
     WaitCounted([&] {
         if (ErrorPending)
             return true;
         if (!ReadReady && !ClosedByPeer && !more)
             return false;
         ReadReady = false;
-        return receive();
+        return satisfied = receive();
     });
-    return false;
+    return satisfied;
 }
 
 int TagSocket::ReadReply(std::string& line) {

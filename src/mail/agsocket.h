@@ -128,8 +128,8 @@ private:
     // the receive buffer; false while no LF has arrived.
     bool TakeLine(std::string& line);
     // Runs step on what has been received until it returns true, receiving more as it comes;
-    // waits (counted) only when nothing is there. False when the wait ended by cancel, time-out,
-    // a reported error or the peer's close without step being satisfied.
+    // waits (counted) only when nothing is there. True once step is satisfied or the peer has
+    // closed; false when the wait ended by cancel, time-out or a reported error.
     template <typename Step> bool ReceiveUntil(Step step);
     // Sends every byte, waiting (counted) only when the send buffer is full.
     void SendBytes(const std::string& bytes);

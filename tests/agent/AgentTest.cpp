@@ -297,6 +297,35 @@ INSTANTIATE_TEST_SUITE_P(EachFault, SessionFaultCheck,
                                            SessionFault::PassRefusedThenClose,
                                            SessionFault::ResetInTop, SessionFault::Silent));
 
+// A failure the user must act on is told once per mailbox, again when its reason changes; the
+// agent's own settings file asks for STLS per host, and no password goes out after a refusal.
+TEST_F(StandAloneCheck, AFailureToActOnIsToldOnceAndAgainWhenItsReasonChanges) {
+    test::SessionScript script;
+    script.replies["PASS"] = test::Response::Line("-ERR [AUTH] no");
+    script.replies["STLS"] = test::Response::Line("-ERR no TLS here");
+    server_.SetScript(script);
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    agent.CheckNow1Click();
+    agent.CheckNow1Click();
+    const std::string refused =
+        "alert: pwagent: one@x cannot be checked: the server refused the login";
+    EXPECT_EQ(CountTrace(refused), 1);
+
+    WriteTextFile(dir_ + "pwagent.ini", "[Server 127.0.0.1]\r\nTLS=stls\r\nbogus line\r\n");
+    agent.LoadSettings();
+    EXPECT_NE(TraceText().find("pwagent.ini line 3"), std::string::npos); // a bad line, ignored
+    agent.CheckNow1Click();
+    agent.CheckNow1Click();
+    EXPECT_EQ(CountTrace("alert: pwagent: one@x cannot be checked: the server does not offer TLS "
+                         "(STLS)"),
+              1);
+    const auto transcript = server_.Transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "STLS"), 2);
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER one"), 2); // before the file
+    EXPECT_FALSE(agent.POPbox.IsSocketOpen());
+}
+
 TEST_F(StandAloneCheck, DoubleClickWhileACheckRunsDoesNothing) {
     test::SessionScript slow;
     slow.replyDelayMs = 300;

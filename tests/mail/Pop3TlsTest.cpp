@@ -1,0 +1,196 @@
+// The POP3 client over TLS: implicit TLS and STLS against the runner's dovecot and its TLS
+// fronts for the scripted server, certificate failures, refusals, and what goes on the wire.
+#include "MailTesting.h"
+
+#include "mail/mspop3.h"
+#include "support/DovecotEnv.h"
+#include "support/TlsEnv.h"
+#include "win/Binding.h"
+
+#include <cstring>
+#include <string>
+
+namespace pw {
+namespace {
+
+using test::ErrorOf;
+using test::MailMessage;
+using test::Response;
+using test::ScriptedPop3Server;
+using test::SessionScript;
+
+// Every byte the socket sends, as it goes to the wire, through the binding's filter.
+class SentBytes {
+public:
+    SentBytes() {
+        sent_.clear();
+        SharedWinsock().SetProcFilter([](const char* name, FARPROC address) -> FARPROC {
+            if (std::strcmp(name, "send") != 0)
+                return address;
+            realSend_ = address;
+            return TypedProc<FARPROC>(&Send);
+        });
+    }
+    ~SentBytes() { SharedWinsock().SetProcFilter(nullptr); }
+    SentBytes(const SentBytes&) = delete;
+    SentBytes& operator=(const SentBytes&) = delete;
+
+    const std::string& Text() const { return sent_; }
+
+private:
+    using SendFunction = int(WINAPI*)(SOCKET, const char*, int, int);
+    static int WINAPI Send(SOCKET s, const char* buffer, int length, int flags) {
+        const int result = TypedProc<SendFunction>(realSend_)(s, buffer, length, flags);
+        if (result > 0)
+            sent_.append(buffer, static_cast<size_t>(result));
+        return result;
+    }
+    static inline FARPROC realSend_ = nullptr;
+    static inline std::string sent_;
+};
+
+MailMessage Message(const std::string& uid) {
+    return {"From: a@example.org\r\nSubject: " + uid + "\r\n", "Hello\r\n", uid};
+}
+
+class Pop3TlsTest : public test::TlsTest {
+protected:
+    void SetUp() override {
+        test::TlsTest::SetUp();
+        if (IsSkipped())
+            return;
+        pop.SetWinsockLoaded(true);
+        pop.SetTimeOut(20);
+        pop.UserName = "alice";
+        pop.Password = "tls-secret";
+    }
+    // The scripted server behind the fronts, with two messages for alice.
+    void ServeBehindTheFronts(const SessionScript& script = {}) {
+        server.AddMailbox({"alice", "tls-secret", {Message("u1"), Message("u2")}});
+        server.SetScript(script);
+        server.Start(tls.backend);
+    }
+    void UseFront(uint16_t port, TlsMode mode = TlsMode::Implicit) {
+        pop.Server = test::Loopback(port);
+        pop.Tls = mode;
+    }
+
+    ScriptedPop3Server server;
+    TmsRemotePOP pop;
+};
+
+TEST_F(Pop3TlsTest, ImplicitTlsCarriesTheSameDialogueAndNoPasswordInClear) {
+    ServeBehindTheFronts();
+    UseFront(tls.good);
+    const SentBytes wire;
+    pop.OpenMailbox();
+    EXPECT_TRUE(pop.TlsActive());
+    EXPECT_EQ(pop.MessageCount, 2);
+    pop.CountNewMessages();
+    EXPECT_EQ(pop.NewMessageCount, 2);
+    pop.CloseMailbox();
+    EXPECT_FALSE(pop.IsSocketOpen());
+    const std::vector<std::string> expected = {
+        "USER alice", "PASS tls-secret", "STAT",    "LIST 2", "TOP 2 1",
+        "UIDL 2",     "LIST 1",          "TOP 1 1", "UIDL 1", "QUIT"};
+    EXPECT_EQ(server.Transcript(), expected);
+    EXPECT_EQ(wire.Text().find("tls-secret"), std::string::npos);
+    EXPECT_EQ(wire.Text().find("USER"), std::string::npos);
+}
+
+TEST_F(Pop3TlsTest, EachCertificateFaultFailsTheMailboxClosedBeforeAnyLogin) {
+    ServeBehindTheFronts();
+    struct Case {
+        uint16_t port;
+        std::string pin;
+        std::string words;
+    };
+    const Case cases[] = {
+        {tls.expired, "", "the server's certificate has expired"},
+        {tls.wrongName, "", "the server's certificate does not match the name 127.0.0.1"},
+        {tls.selfSigned, "", "the server's certificate is not trusted"},
+        {tls.good, tls.selfSignedSha256,
+         "the server's certificate does not match the pinned "
+         "fingerprint"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words);
+        UseFront(c.port);
+        pop.TlsPin = c.pin;
+        EXPECT_EQ(ErrorOf<ECertificateError>([&] { pop.OpenMailbox(); }), c.words);
+        EXPECT_FALSE(pop.IsSocketOpen());
+        EXPECT_EQ(pop.Stage(), TmsCustomPOP::TStage::Securing);
+    }
+    EXPECT_TRUE(server.Transcript().empty());
+
+    // A pinned self-signed certificate is accepted for its host.
+    UseFront(tls.selfSigned);
+    pop.TlsPin = tls.selfSignedSha256;
+    pop.OpenMailbox();
+    EXPECT_EQ(pop.MessageCount, 2);
+    pop.CloseMailbox();
+}
+
+TEST_F(Pop3TlsTest, RefusedStlsAndForbiddenClearPasswordsSendNoPassword) {
+    SessionScript script;
+    script.replies["STLS"] = Response::Line("-ERR not here");
+    ServeBehindTheFronts(script);
+    pop.Server = test::Loopback(tls.backend);
+    pop.Tls = TlsMode::Stls;
+    EXPECT_NE(ErrorOf<ETlsRequiredError>([&] { pop.OpenMailbox(); }).find("-ERR not here"),
+              std::string::npos);
+    EXPECT_FALSE(pop.IsSocketOpen());
+
+    pop.Tls = TlsMode::Off;
+    pop.AllowClearPasswords = false;
+    EXPECT_EQ(ErrorOf<EClearPasswordError>([&] { pop.OpenMailbox(); }),
+              "the password would be sent in clear text");
+    EXPECT_FALSE(pop.IsSocketOpen());
+    EXPECT_EQ(server.Transcript(), std::vector<std::string>{"STLS"});
+}
+
+TEST_F(Pop3TlsTest, ASilentServerTimesOutDuringTheHandshake) {
+    // A listener that never accepts: the connect completes, the handshake waits for ever.
+    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    pop.Server = test::Loopback(ntohs(address.sin_port));
+    pop.Tls = TlsMode::Implicit;
+    pop.SetTimeOut(1);
+    EXPECT_EQ(ErrorOf<ETimedOutError>([&] { pop.OpenMailbox(); }), "Operation timed out");
+    EXPECT_FALSE(pop.IsSocketOpen());
+    ::closesocket(listener);
+}
+
+class Pop3DovecotTlsTest : public test::DovecotTest {};
+
+TEST_F(Pop3DovecotTlsTest, StlsAndPop3sReachTheSameMailbox) {
+    const std::optional<test::TlsEnv> tls = test::TlsEnv::FromEnvironment();
+    if (!tls)
+        GTEST_SKIP() << "no dovecot TLS port";
+    const test::DovecotUser& user = dovecot.User(6);
+    dovecot.ClearMailbox(user.name);
+    dovecot.Deliver(user.name, "From: a@example.org\r\nSubject: tls\r\n\r\nHello\r\n");
+    for (const TlsMode mode : {TlsMode::Stls, TlsMode::Implicit}) {
+        TmsRemotePOP pop;
+        dovecot.LogInAs(pop, user);
+        pop.Tls = mode;
+        if (mode == TlsMode::Implicit)
+            pop.Server = test::Loopback(tls->dovecotTlsPort);
+        pop.OpenMailbox();
+        EXPECT_TRUE(pop.TlsActive());
+        EXPECT_EQ(pop.MessageCount, 1);
+        pop.CountNewMessages();
+        EXPECT_EQ(pop.NewMessageCount, 1);
+        pop.CloseMailbox();
+    }
+}
+
+} // namespace
+} // namespace pw
