@@ -4,6 +4,9 @@
 # several instances never meet each other or a system dovecot. Run as root.
 #
 #   dovecot.sh start DIR PORT        configure DIR, start, wait until PORT accepts connections
+#   dovecot.sh start DIR PORT SSLPORT CERTFILE KEYFILE
+#                                    the same with TLS: STLS offered on PORT (clear-text login
+#                                    still allowed there), POP3S on SSLPORT, both with CERTFILE
 #   dovecot.sh stop DIR              stop the instance of DIR (and only that one)
 #   dovecot.sh adduser DIR USER PASS add or replace a user with an empty Maildir
 #   dovecot.sh deliver DIR USER FILE drop the message in FILE into the user's Maildir new/
@@ -50,7 +53,12 @@ check_user() {
 }
 
 write_config() {
-    local port="$1"
+    local port="$1" ssl_port="${2:-0}" cert="${3:-}" key="${4:-}"
+    local ssl=no pop3s_listener="    port = 0"
+    if [ -n "$cert" ]; then
+        ssl=yes
+        pop3s_listener="$(printf '    address = 127.0.0.1\n    port = %s' "$ssl_port")"
+    fi
     cat >"$dir/dovecot.conf" <<EOF
 # Written by scripts/dovecot.sh: a private POP3 instance on 127.0.0.1:$port.
 instance_name = pwtest-$port
@@ -60,7 +68,7 @@ log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+ssl = $ssl
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 # Dovecot refuses to serve mail as root: the mail belongs to the system user "$mail_user".
@@ -86,17 +94,35 @@ service pop3-login {
     port = $port
   }
   inet_listener pop3s {
-    port = 0
+$pop3s_listener
   }
 }
 EOF
+    if [ "$ssl" = yes ]; then
+        cat >>"$dir/dovecot.conf" <<EOF
+ssl_cert = <$cert
+ssl_key = <$key
+EOF
+    fi
 }
 
 case "$command" in
 start)
-    [ $# -eq 3 ] || die "usage: dovecot.sh start DIR PORT"
+    [ $# -eq 3 ] || [ $# -eq 6 ] || die "usage: dovecot.sh start DIR PORT [SSLPORT CERTFILE KEYFILE]"
     port="$3"
-    [[ "$port" =~ ^[0-9]+$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] || die "bad port '$port'"
+    ssl_port="${4:-}"
+    for p in "$port" ${ssl_port:+"$ssl_port"}; do
+        [[ "$p" =~ ^[0-9]+$ ]] && [ "$p" -ge 1 ] && [ "$p" -le 65535 ] || die "bad port '$p'"
+    done
+    ssl_files=()
+    if [ -n "$ssl_port" ]; then
+        for f in "$5" "$6"; do
+            [ -f "$f" ] || die "no file $f"
+            ssl_files+=("$(cd "$(dirname "$f")" && pwd)/$(basename "$f")")
+            [[ "${ssl_files[-1]}" != *[[:space:]]* ]] || die "the path $f may hold no blanks"
+        done
+        port_open "$ssl_port" && die "127.0.0.1:$ssl_port is in use"
+    fi
     if running_pid >/dev/null; then
         die "an instance already runs in $dir"
     fi
@@ -108,10 +134,14 @@ start)
     chmod 755 "$dir"
     touch "$dir/users"
     chmod 644 "$dir/users"
-    write_config "$port"
+    if [ -n "$ssl_port" ]; then
+        write_config "$port" "$ssl_port" "${ssl_files[0]}" "${ssl_files[1]}"
+    else
+        write_config "$port"
+    fi
     /usr/sbin/dovecot -c "$dir/dovecot.conf" || die "dovecot did not start; see $dir/dovecot.log"
     for _ in $(seq 100); do
-        port_open "$port" && exit 0
+        port_open "$port" && { [ -z "$ssl_port" ] || port_open "$ssl_port"; } && exit 0
         sleep 0.1
     done
     tail -20 "$dir/dovecot.log" >&2 || true

@@ -466,8 +466,11 @@ template <typename Step> bool TagSocket::ReceiveUntil(Step step) {
             if (step())
                 return true;
             const Arrival arrival = ReceiveAvailable();
-            if (arrival == Arrival::Closed)
+            if (arrival == Arrival::Closed) {
+                // The same read may have brought the last data (a reply, then the TLS close).
+                step();
                 return true;
+            }
             if (arrival == Arrival::None) {
                 more = false;
                 return false;
