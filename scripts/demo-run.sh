@@ -5,6 +5,9 @@
 # mailbox and the agent's trace shows the check, the new mail, the client start and the count.
 # Then background mode: the stand-in client runs, "pwagent.exe 1 /BGR" reports its check to it
 # over DDE, asks it to fetch the new mail ("GET:"), takes its "DONE:" and ends on its "CLOSE".
+# Every mailbox is secured: alice, bob and carol by STLS on the clear port (pwagent.ini asks for
+# it for 127.0.0.1), dave by implicit TLS on dovecot's POP3S port ("localhost"), with a
+# throw-away CA that the demo's Wine prefix trusts.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -16,6 +19,8 @@ fi
 demo="$PW_BUILD/demo"
 mail_dir="$demo/dovecot"
 port="${PW_DEMO_PORT:-11110}"
+tls_port="${PW_DEMO_TLS_PORT:-11995}"
+certs="$PW_BUILD/demo-certs"
 trace="$demo/trace.txt"
 export WINEPREFIX="$PW_BUILD/wineprefix-demo"
 PWAGENT_TRACE="$(pw_wine_path "$trace")"
@@ -82,22 +87,29 @@ rm -rf "$demo"
 mkdir -p "$demo"
 cp "$PW_WIN_BUILD/src/agent/pwagent.exe" "$PW_WIN_BUILD/tools/cxsystem/CXsystem.exe" "$demo/"
 
-say "Starting dovecot on 127.0.0.1:$port with mailboxes alice, bob and carol"
-"$PW_ROOT/scripts/dovecot.sh" start "$mail_dir" "$port"
+"$PW_ROOT/scripts/certs.sh" "$certs"
+say "Starting dovecot on 127.0.0.1:$port (STLS) and :$tls_port (POP3S) with mailboxes alice, bob, carol and dave"
+"$PW_ROOT/scripts/dovecot.sh" start "$mail_dir" "$port" "$tls_port" \
+    "$certs/server-chain.pem" "$certs/server.key"
 accounts=""
-for user in alice bob carol; do
+for user in alice bob carol dave; do
     "$PW_ROOT/scripts/dovecot.sh" adduser "$mail_dir" "$user" "pw-$user"
     message "old@example.org" "An old message for $user" >"$demo/old.eml"
     "$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" "$user" "$demo/old.eml"
     scrambled="$("$PW_HOST_BUILD/tools/pwscramble/pwscramble" "pw-$user")"
-    accounts+="1^$user@demo.example^127.0.0.1:$port^$scrambled^^False^^$user"$'\r\n'
+    server="127.0.0.1:$port"
+    [ "$user" = dave ] && server="localhost:$tls_port"
+    accounts+="1^$user@demo.example^$server^$scrambled^^False^^$user"$'\r\n'
 done
 printf '%s' "$accounts" >"$demo/vtMailDa.dat"
+printf '[Defaults]\r\nAllowClearPasswords=no\r\n[Server 127.0.0.1]\r\nTLS=stls\r\n[Server localhost]\r\nTLS=implicit\r\n' \
+    >"$demo/pwagent.ini"
 printf '[Auto Schedule]\r\nType=1\r\n' >"$demo/Corvex.INI"
 printf '0\r\n' >"$demo/PWise.flg"
 rm -f "$demo/old.eml"
 
 pw_wine_up
+wine "$PW_WIN_BUILD/tools/addroot/addroot.exe" "$(pw_wine_path "$certs/ca.pem")" >/dev/null
 cd "$demo"
 say "The client has fetched what is there now (CXsystem.exe /PWGM records the known ids)"
 wine CXsystem.exe /PWGM
@@ -142,15 +154,15 @@ say "Starting the agent: pwagent.exe 1 /BGR (background mode, a check every minu
 wine pwagent.exe 1 /BGR &
 agent_pid=$!
 sleep 5
-say "New mail for alice and carol"
-for user in alice carol; do
+say "New mail for alice, carol and dave (dave's mailbox is on the POP3S port)"
+for user in alice carol dave; do
     message "news@example.org" "News for $user" >"$demo/new.eml"
     "$PW_ROOT/scripts/dovecot.sh" deliver "$mail_dir" "$user" "$demo/new.eml"
 done
 
 say "Waiting for the agent's minute tick (its trace follows)"
 follow_trace_until "dde in: DONE:"
-trace_has "dde in: DONE:2" || { echo "demo: the background round trip did not complete" >&2; exit 1; }
+trace_has "dde in: DONE:3" || { echo "demo: the background round trip did not complete" >&2; exit 1; }
 
 say "What the stand-in client received and did"
 grep -E "poke|dde|retrieval|mailbox|ack" "$client_log" | sed 's/^/    /'

@@ -95,7 +95,8 @@ std::string TmsCustomPOP::SessionName() const {
 }
 
 std::string TmsCustomPOP::SessionState() const {
-    return "logged in, STAT " + std::to_string(MessageCount) + " " + std::to_string(MailboxSize);
+    return std::string(TlsActive() ? "logged in over TLS" : "logged in") + ", STAT " +
+           std::to_string(MessageCount) + " " + std::to_string(MailboxSize);
 }
 
 TmsRemoteInfoItem& TmsRemoteInfo::Add() {

@@ -1,0 +1,378 @@
+#!/usr/bin/python3
+"""Measurements and the report of scripts/bench.sh, read from /proc and from the agent's trace.
+
+  benchstat.py find PREFIX NAME               pid of the process NAME (a Windows program's file
+                                              name, or "wineserver") of the Wine prefix PREFIX
+  benchstat.py window SECONDS OUT KEY=PID...  processor ticks and context switches of each PID
+                                              over SECONDS; appends KEY.cpu_pct= and KEY.wakeups=
+  benchstat.py memory OUT KEY PID             VmRSS and the smaps breakdown of PID into OUT
+  benchstat.py checks TRACE OUT [KEY]         per-mailbox time of each check in the agent's trace
+                                              (KEY.check_ms=..., KEY "agent" by default)
+  benchstat.py fetchmail RCFILE ROUNDS OUT    times fetchmail -c over RCFILE, median per mailbox
+  benchstat.py report RESULTS                 prints the table and the memory breakdown
+
+OUT and RESULTS are one file of "key=value" lines that every step appends to.
+"""
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def read(path, mode="r"):
+    with open(path, mode) as f:
+        return f.read()
+
+
+def environ_of(pid):
+    try:
+        raw = read(f"/proc/{pid}/environ", "rb")
+    except OSError:
+        return {}
+    pairs = (item.split(b"=", 1) for item in raw.split(b"\0") if b"=" in item)
+    return {k.decode(errors="replace"): v.decode(errors="replace") for k, v in pairs}
+
+
+def program_of(pid):
+    """The file name of a process's program: the last part of argv[0], either slash."""
+    try:
+        argv0 = read(f"/proc/{pid}/cmdline", "rb").split(b"\0")[0].decode(errors="replace")
+    except OSError:
+        return ""
+    return re.split(r"[\\/]", argv0)[-1].lower()
+
+
+def find(prefix, name):
+    prefix = os.path.realpath(prefix)
+    found = []
+    name = name.lower()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        program = program_of(entry)
+        # Debian's wineserver runs as "wineserver32" or "wineserver64".
+        if program != name and not (name == "wineserver" and program.startswith(name)):
+            continue
+        env_prefix = environ_of(entry).get("WINEPREFIX", "")
+        if env_prefix and os.path.realpath(env_prefix) == prefix:
+            found.append(int(entry))
+    if not found:
+        sys.exit(f"benchstat: no process {name} in prefix {prefix}")
+    return min(found)  # the first started, should Wine have forked a helper of the same name
+
+
+def cpu_ticks(pid):
+    # Fields after the command's closing parenthesis: utime and stime are 14 and 15 of the line.
+    rest = read(f"/proc/{pid}/stat").rsplit(")", 1)[1].split()
+    return int(rest[11]) + int(rest[12])
+
+
+def thread_switches(pid):
+    """Voluntary and involuntary context switches of each thread of pid, by thread id."""
+    counts = {}
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            status = read(f"/proc/{pid}/task/{tid}/status")
+        except OSError:
+            continue  # ended meanwhile
+        counts[tid] = sum(int(re.search(rf"^{key}:\s+(\d+)", status, re.M).group(1))
+                          for key in ("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"))
+    return counts
+
+
+def switches(pid):
+    # Threads that end during a window are lost with their counts: that only makes it smaller.
+    return sum(thread_switches(pid).values())
+
+
+def append(out, values):
+    with open(out, "a") as f:
+        for key, value in values.items():
+            f.write(f"{key}={value}\n")
+
+
+def window(seconds, out, pairs):
+    pids = dict(pair.split("=", 1) for pair in pairs)
+    before = {k: (cpu_ticks(p), thread_switches(p)) for k, p in pids.items()}
+    start = time.monotonic()
+    time.sleep(seconds)
+    wall = time.monotonic() - start
+    values = {}
+    for key, pid in pids.items():
+        ticks = cpu_ticks(pid) - before[key][0]
+        threads = thread_switches(pid)
+        # Which threads woke: the first thread of a Wine process runs its message loop.
+        woke = {t: n - before[key][1].get(t, 0) for t, n in threads.items()}
+        values[f"{key}.cpu_pct"] = f"{100.0 * ticks / TICKS / wall:.3f}"
+        values[f"{key}.cpu_ms"] = f"{1000.0 * ticks / TICKS:.0f}"
+        values[f"{key}.wakeups"] = sum(woke.values())
+        values[f"{key}.threads"] = " ".join(
+            f"{t}:{n}" for t, n in sorted(woke.items(), key=lambda item: int(item[0])) if n)
+        values[f"{key}.seconds"] = f"{wall:.1f}"
+    append(out, values)
+
+
+def mapping_name(path):
+    if not path:
+        return "[anonymous]"
+    if path.startswith("["):
+        return path.split(":")[0] + ("]" if ":" in path else "")
+    return os.path.basename(path.replace(" (deleted)", ""))
+
+
+def memory(out, key, pid):
+    groups = {}
+    current = None
+    for line in read(f"/proc/{pid}/smaps").splitlines():
+        fields = line.split()
+        if re.match(r"^[0-9a-f]+-[0-9a-f]+ ", line):
+            current = groups.setdefault(mapping_name(" ".join(fields[5:])), [0, 0])
+        elif fields[0] == "Rss:":
+            current[0] += int(fields[1])
+        elif fields[0] in ("Private_Clean:", "Private_Dirty:"):
+            current[1] += int(fields[1])
+    rss = int(re.search(r"^VmRSS:\s+(\d+)", read(f"/proc/{pid}/status"), re.M).group(1))
+    append(out, {f"{key}.rss_kb": rss, f"{key}.smaps": json.dumps(groups, separators=(",", ":"))})
+
+
+def stamp_ms(stamp):
+    h, m, s = stamp.split(":")
+    return (int(h) * 3600 + int(m) * 60 + float(s)) * 1000.0
+
+
+def checks(trace, out, key="agent"):
+    """Each check runs from its "check due" line; its mailboxes are the "mailbox ..." lines up
+    to the next check. The time per mailbox is first to last mailbox line over the gaps."""
+    runs = []
+    for line in read(trace, "rb").decode("latin-1").splitlines():
+        m = re.match(r"^(\d\d:\d\d:\d\d\.\d\d\d) (.*)$", line)
+        if not m:
+            continue
+        at, text = stamp_ms(m.group(1)), m.group(2)
+        if text == "check due":
+            runs.append([])
+        elif runs and text.startswith("mailbox "):
+            if runs[-1] and at < runs[-1][-1][0]:
+                at += 24 * 3600 * 1000.0  # past midnight
+            runs[-1].append((at, text))
+    per_mailbox, counts, failed = [], [], 0
+    for run in runs:
+        counts.append(len(run))
+        failed += sum(1 for _, text in run if " failed: " in text)
+        if len(run) >= 2:
+            per_mailbox.append((run[-1][0] - run[0][0]) / (len(run) - 1))
+    values = {
+        f"{key}.checks": len(per_mailbox),
+        f"{key}.mailboxes": "/".join(map(str, counts)),
+        f"{key}.failed": failed,
+        f"{key}.check_ms_each": "/".join(f"{v:.2f}" for v in per_mailbox),
+    }
+    if per_mailbox:
+        values[f"{key}.check_ms"] = f"{statistics.median(per_mailbox):.3f}"
+    append(out, values)
+
+
+def fetchmail(rcfile, rounds, out):
+    home = os.path.dirname(os.path.abspath(rcfile))
+    env = dict(os.environ, FETCHMAILHOME=home, HOME=home)
+    command = ["fetchmail", "--check", "--nosyslog", "-N", "-f", rcfile]
+    per_mailbox, polls = [], 0
+    for _ in range(rounds):
+        start = time.perf_counter()
+        run = subprocess.run(command, env=env, capture_output=True, text=True)
+        wall = (time.perf_counter() - start) * 1000.0
+        # One line per mailbox ("2 messages for bench1 at ..."); rc 1 means "no mail".
+        polls = len(re.findall(r"^\d+ messages? .*for ", run.stdout, re.M))
+        if run.returncode not in (0, 1) or polls == 0:
+            sys.exit(f"benchstat: fetchmail failed ({run.returncode}): {run.stderr.strip()}")
+        per_mailbox.append(wall / polls)
+    append(out, {"fetchmail.ms": f"{statistics.median(per_mailbox):.3f}",
+                 "fetchmail.mailboxes": polls,
+                 "fetchmail.ms_each": "/".join(f"{v:.2f}" for v in per_mailbox)})
+
+
+# The report ---------------------------------------------------------------------------------
+
+WINE = "W"  # marks the rows whose figures depend on Wine
+
+
+def number(results, key):
+    try:
+        return float(results[key])
+    except (KeyError, ValueError):
+        return None
+
+
+def report(path):
+    results = {}
+    for line in read(path).splitlines():
+        if "=" in line:
+            k, v = line.split("=", 1)
+            results[k] = v
+    rows = []
+
+    def ratio_row(name, measured, reference, unit, limit, wine):
+        m, r = number(results, measured), number(results, reference)
+        ratio = m / r if m is not None and r else None
+        met = "n/a" if ratio is None else ("yes" if ratio <= limit else "NO")
+        rows.append((name, fmt(m, unit), fmt(r, unit), "-" if ratio is None else f"{ratio:.2f}",
+                     f"<= {limit:g} x", met, wine))
+
+    def load_row(name, measured, limit, wine):
+        m = number(results, measured)
+        met = "n/a" if m is None else ("yes" if m < limit else "NO")
+        rows.append((name, fmt(m, "%"), "-", "-", f"< {limit:g} %", met, wine))
+
+    def server_row(name, measured, reference, wine):
+        # "No measurable load": within two clock ticks over the window of the bare prefix's.
+        m, r = number(results, measured), number(results, reference)
+        seconds = number(results, measured.replace(".cpu_pct", ".seconds")) or 30.0
+        slack = 100.0 * 2 / TICKS / seconds
+        met = "n/a" if m is None or r is None else ("yes" if m <= r + slack else "NO")
+        rows.append((name, fmt(m, "%"), fmt(r, "%"), "-", f"<= ref + {slack:.2f} %", met, wine))
+
+    def wake_row(name, measured, reference, wine):
+        m, r = number(results, measured), number(results, reference)
+        met = "n/a" if m is None or r is None else ("yes" if m <= r else "NO")
+        rows.append((name, fmt(m, ""), fmt(r, ""), f"{m / r:.1f}" if m and r else "-",
+                     "<= ref", met, wine))
+
+    ratio_row("TmsRemotePOP per mailbox vs blocking ref", "pop3bench.component_ms",
+              "pop3bench.reference_ms", "ms", 1.3, WINE)
+    ratio_row("agent scheduled check per mailbox vs fetchmail -c", "agent.check_ms",
+              "fetchmail.ms", "ms", 2.0, WINE)
+    # Filled once scripts/bench.sh times a check over TLS (tls.check_ms, tls.handshake_pct).
+    tls, clear = number(results, "tls.check_ms"), number(results, "agent.check_ms")
+    rows.append(("agent over TLS per mailbox vs clear text", fmt(tls, "ms"), fmt(clear, "ms"),
+                 f"{tls / clear:.2f}" if tls and clear else "-", "(reported)", "-", WINE))
+    share = number(results, "tls.handshake_pct")
+    rows.append(("  TLS handshake share of a mailbox", fmt(share, "%"), "-", "-", "(reported)",
+                 "-", WINE))
+    load_row("agent cpu, idle", "idle.agent.cpu_pct", 0.1, WINE)
+    server_row("wineserver cpu, agent idle (ref: mintray's)", "idle.server.cpu_pct",
+               "idle.minserver.cpu_pct", WINE)
+    wake_row("agent wake-ups, idle (ref: mintray's)", "idle.agent.wakeups",
+             "idle.mintray.wakeups", WINE)
+    load_row("agent cpu, silent server", "silent.agent.cpu_pct", 0.1, WINE)
+    server_row("wineserver cpu, silent server (ref: mintray's)", "silent.server.cpu_pct",
+               "idle.minserver.cpu_pct", WINE)
+    wake_row("agent wake-ups, silent server (ref: mintray's)", "silent.agent.wakeups",
+             "idle.mintray.wakeups", WINE)
+    m, r = number(results, "agent.rss_kb"), number(results, "mintray.rss_kb")
+    results["agent.rss_mb"] = m / 1024 if m else ""
+    results["mintray.rss_mb"] = r / 1024 if r else ""
+    ratio_row("resident memory idle vs minimal tray", "agent.rss_mb", "mintray.rss_mb", "MB",
+              1.3, WINE)
+
+    heads = ("quantity", "measured", "reference", "ratio", "goal", "met?", "Wine")
+    widths = [max(len(str(row[i])) for row in rows + [heads]) for i in range(len(heads))]
+    line = "  ".join("{:<%d}" % w for w in widths)
+    print(line.format(*heads))
+    print("  ".join("-" * w for w in widths))
+    for row in rows:
+        print(line.format(*row))
+    print()
+    print("Wine = W: the figure is taken under Wine and moves with it (its wineserver round trips,")
+    print("its DLLs and heaps); only fetchmail -c is native. Ratios compare like with like: both")
+    print("sides of the first, the load rows and the memory row run under the same Wine.")
+    print()
+    details = [
+        ("pop3_bench rounds (TmsRemotePOP/reference, ms per mailbox)", "pop3bench.rounds"),
+        ("agent checks (ms per mailbox)", "agent.check_ms_each"),
+        ("agent mailboxes per check", "agent.mailboxes"),
+        ("agent mailbox failures", "agent.failed"),
+        ("fetchmail -c rounds (ms per mailbox)", "fetchmail.ms_each"),
+        ("agent cpu ms / wake-ups over the idle window",
+         ("idle.agent.cpu_ms", "idle.agent.wakeups")),
+        ("mintray cpu ms / wake-ups over the idle window",
+         ("idle.mintray.cpu_ms", "idle.mintray.wakeups")),
+        ("agent cpu ms / wake-ups over the silent window",
+         ("silent.agent.cpu_ms", "silent.agent.wakeups")),
+        ("agent wake-ups by thread id, idle (the lowest id is the main thread)",
+         "idle.agent.threads"),
+        ("agent wake-ups by thread id, silent server", "silent.agent.threads"),
+        ("mintray wake-ups by thread id, idle", "idle.mintray.threads"),
+        ("agent resident memory after the checks (MB)", "agent.rss_after_kb"),
+    ]
+    for label, keys in details:
+        if isinstance(keys, tuple):
+            value = " / ".join(results.get(k, "?") for k in keys)
+        elif keys.endswith("_kb") and keys in results:
+            value = f"{int(results[keys]) / 1024:.1f}"
+        else:
+            value = results.get(keys, "?")
+        print(f"{label}: {value}")
+    print()
+    breakdown(results)
+
+
+def fmt(value, unit):
+    if value is None or value == "":
+        return "n/a"
+    if unit == "%":
+        return f"{value:.3f} %"
+    if unit == "":
+        return f"{value:.0f}"
+    return f"{value:.2f} {unit}"
+
+
+def breakdown(results):
+    try:
+        agent = json.loads(results["agent.smaps"])
+        mintray = json.loads(results.get("mintray.smaps", "{}"))
+    except (KeyError, ValueError):
+        print("memory breakdown: n/a")
+        return
+    print("Resident memory by mapping, agent idle (KB; Rss counts shared library pages in full)")
+    names = sorted(agent, key=lambda n: -agent[n][0])
+    heads = ("mapping", "agent Rss", "private", "mintray Rss", "difference")
+    rows = []
+    for name in names[:15]:
+        other = mintray.get(name, [0, 0])[0]
+        rows.append((name, agent[name][0], agent[name][1], other, agent[name][0] - other))
+    rest = names[15:]
+    rows.append(("(all other mappings)", sum(agent[n][0] for n in rest),
+                 sum(agent[n][1] for n in rest),
+                 sum(v[0] for n, v in mintray.items() if n not in names[:15]),
+                 sum(agent[n][0] for n in rest)
+                 - sum(v[0] for n, v in mintray.items() if n not in names[:15])))
+    total_a = sum(v[0] for v in agent.values())
+    total_m = sum(v[0] for v in mintray.values())
+    rows.append(("total", total_a, sum(v[1] for v in agent.values()), total_m,
+                 total_a - total_m))
+    width = max(len(r[0]) for r in rows)
+    print(f"{heads[0]:<{width}}  {heads[1]:>9}  {heads[2]:>8}  {heads[3]:>11}  {heads[4]:>10}")
+    for r in rows:
+        print(f"{r[0]:<{width}}  {r[1]:>9}  {r[2]:>8}  {r[3]:>11}  {r[4]:>+10}")
+    only = sorted((n for n in agent if n not in mintray), key=lambda n: -agent[n][0])
+    if only:
+        print("mapped by the agent only: " + ", ".join(f"{n} ({agent[n][0]} KB)" for n in only))
+
+
+def main(argv):
+    if len(argv) < 2:
+        sys.exit(__doc__)
+    command, args = argv[1], argv[2:]
+    if command == "find" and len(args) == 2:
+        print(find(*args))
+    elif command == "window" and len(args) >= 3:
+        window(float(args[0]), args[1], args[2:])
+    elif command == "memory" and len(args) == 3:
+        memory(*args)
+    elif command == "checks" and len(args) in (2, 3):
+        checks(*args)
+    elif command == "fetchmail" and len(args) == 3:
+        fetchmail(args[0], int(args[1]), args[2])
+    elif command == "report" and len(args) == 1:
+        report(args[0])
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
