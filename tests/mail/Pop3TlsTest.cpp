@@ -5,9 +5,8 @@
 #include "mail/mspop3.h"
 #include "support/DovecotEnv.h"
 #include "support/TlsEnv.h"
-#include "win/Binding.h"
+#include "support/WinsockCalls.h"
 
-#include <cstring>
 #include <string>
 
 namespace pw {
@@ -18,36 +17,6 @@ using test::MailMessage;
 using test::Response;
 using test::ScriptedPop3Server;
 using test::SessionScript;
-
-// Every byte the socket sends, as it goes to the wire, through the binding's filter.
-class SentBytes {
-public:
-    SentBytes() {
-        sent_.clear();
-        SharedWinsock().SetProcFilter([](const char* name, FARPROC address) -> FARPROC {
-            if (std::strcmp(name, "send") != 0)
-                return address;
-            realSend_ = address;
-            return TypedProc<FARPROC>(&Send);
-        });
-    }
-    ~SentBytes() { SharedWinsock().SetProcFilter(nullptr); }
-    SentBytes(const SentBytes&) = delete;
-    SentBytes& operator=(const SentBytes&) = delete;
-
-    const std::string& Text() const { return sent_; }
-
-private:
-    using SendFunction = int(WINAPI*)(SOCKET, const char*, int, int);
-    static int WINAPI Send(SOCKET s, const char* buffer, int length, int flags) {
-        const int result = TypedProc<SendFunction>(realSend_)(s, buffer, length, flags);
-        if (result > 0)
-            sent_.append(buffer, static_cast<size_t>(result));
-        return result;
-    }
-    static inline FARPROC realSend_ = nullptr;
-    static inline std::string sent_;
-};
 
 MailMessage Message(const std::string& uid) {
     return {"From: a@example.org\r\nSubject: " + uid + "\r\n", "Hello\r\n", uid};
@@ -82,7 +51,7 @@ protected:
 TEST_F(Pop3TlsTest, ImplicitTlsCarriesTheSameDialogueAndNoPasswordInClear) {
     ServeBehindTheFronts();
     UseFront(tls.good);
-    const SentBytes wire;
+    const test::WinsockCalls wire;
     pop.OpenMailbox();
     EXPECT_TRUE(pop.TlsActive());
     EXPECT_EQ(pop.MessageCount, 2);
@@ -94,8 +63,8 @@ TEST_F(Pop3TlsTest, ImplicitTlsCarriesTheSameDialogueAndNoPasswordInClear) {
         "USER alice", "PASS tls-secret", "STAT",    "LIST 2", "TOP 2 1",
         "UIDL 2",     "LIST 1",          "TOP 1 1", "UIDL 1", "QUIT"};
     EXPECT_EQ(server.Transcript(), expected);
-    EXPECT_EQ(wire.Text().find("tls-secret"), std::string::npos);
-    EXPECT_EQ(wire.Text().find("USER"), std::string::npos);
+    EXPECT_EQ(wire.Sent().find("tls-secret"), std::string::npos);
+    EXPECT_EQ(wire.Sent().find("USER"), std::string::npos);
 }
 
 TEST_F(Pop3TlsTest, EachCertificateFaultFailsTheMailboxClosedBeforeAnyLogin) {

@@ -6,11 +6,9 @@
 #include "win/MessagePump.h"
 #include "win/Timer.h"
 
-#include <cstring>
 #include <vector>
 
-#include "mail/agwsock.h"
-#include "win/Binding.h"
+#include "support/WinsockCalls.h"
 
 namespace pw {
 namespace {
@@ -87,48 +85,15 @@ TEST_F(SocketTest, OverLongLineIsCutAndTheNextReplyStaysInStep) {
     EXPECT_EQ(line, "250 next");
 }
 
-// Counts the socket's recv calls and the peeking ones among them, through the binding's filter.
-class RecvCounter {
-public:
-    RecvCounter() {
-        calls_ = 0;
-        peeks_ = 0;
-        SharedWinsock().SetProcFilter([](const char* name, FARPROC address) -> FARPROC {
-            if (std::strcmp(name, "recv") != 0)
-                return address;
-            realRecv_ = address;
-            return TypedProc<FARPROC>(&Recv);
-        });
-    }
-    ~RecvCounter() { SharedWinsock().SetProcFilter(nullptr); }
-    RecvCounter(const RecvCounter&) = delete;
-    RecvCounter& operator=(const RecvCounter&) = delete;
-
-    int Calls() const { return calls_; }
-    int Peeks() const { return peeks_; }
-
-private:
-    using RecvFunction = int(WINAPI*)(SOCKET, char*, int, int);
-    static int WINAPI Recv(SOCKET s, char* buffer, int length, int flags) {
-        ++calls_;
-        if ((flags & MSG_PEEK) != 0)
-            ++peeks_;
-        return TypedProc<RecvFunction>(realRecv_)(s, buffer, length, flags);
-    }
-    static inline FARPROC realRecv_ = nullptr;
-    static inline int calls_ = 0;
-    static inline int peeks_ = 0;
-};
-
 TEST_F(SocketTest, RepliesThatArrivedTogetherCostNoFurtherReceive) {
     // Three lines and a multi-line reply in one packet: the first read takes the packet, the
     // rest come out of the socket's buffer, and nothing is ever peeked at.
     ConnectTo(Response::Raw("221 one\r\n222 two\r\n223 three\r\nbody\r\n.\r\n"));
-    const RecvCounter counter;
+    const test::WinsockCalls counter;
     std::string line;
     ASSERT_EQ(socket.ReadReply(line), 221);
     EXPECT_EQ(line, "221 one");
-    const int afterFirst = counter.Calls();
+    const int afterFirst = counter.Receives();
     EXPECT_GE(afterFirst, 1);
     ASSERT_EQ(socket.ReadReply(line), 222);
     EXPECT_EQ(line, "222 two");
@@ -137,7 +102,7 @@ TEST_F(SocketTest, RepliesThatArrivedTogetherCostNoFurtherReceive) {
     TMemoryStream stream;
     socket.ReadMultiLine(stream, 0);
     EXPECT_EQ(stream.Data(), "body\r\n.\r\n");
-    EXPECT_EQ(counter.Calls(), afterFirst);
+    EXPECT_EQ(counter.Receives(), afterFirst);
     EXPECT_EQ(counter.Peeks(), 0);
 }
 
