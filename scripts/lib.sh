@@ -66,3 +66,36 @@ pw_wine_up() {
 pw_wine_down() {
     wineserver -k >/dev/null 2>&1 </dev/null || true
 }
+
+# Called first by the scripts that run setup.sh (test, demo, package) with the script and its
+# arguments: when packages are missing, installing them needs root. As root, or with everything
+# installed, it returns at once; otherwise it runs the script again through sudo (keeping the
+# PW_*, FUZZ_SECONDS and DISPLAY settings, which sudo would drop), or explains and fails when
+# there is no sudo.
+pw_root_when_needed() { # SCRIPT [ARGS...]
+    [ "$(id -u)" -eq 0 ] && return 0
+    "$PW_ROOT/scripts/setup.sh" --check && return 0
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "$(basename "$1"): packages are missing and installing them needs root;" \
+            "run this again as root, or install sudo" >&2
+        exit 1
+    fi
+    local keep=() name
+    for name in $(compgen -e); do
+        case "$name" in
+        PW_* | FUZZ_SECONDS | DISPLAY | XAUTHORITY) keep+=("$name=${!name}") ;;
+        esac
+    done
+    echo "$(basename "$1"): packages are missing: running again through sudo" >&2
+    exec sudo env "${keep[@]}" bash "$@"
+}
+
+# The files of the Windows artefacts (installer/files.txt without its comments), one a line.
+pw_package_files() {
+    grep -v -e '^#' -e '^[[:space:]]*$' "$PW_ROOT/installer/files.txt"
+}
+
+# The product version (the CMake project version) as a configured BUILD has written it.
+pw_product_version() { # BUILD
+    sed -n 's/^#define PW_VERSION_STRING "\(.*\)"$/\1/p' "$1/generated/pwversion.h"
+}

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds both trees, builds the product with the
 # second Windows toolchain (clang) and starts it, runs the host tests (under AddressSanitizer and
-# UBSan), the Windows tests (under Wine and Xvfb) and a short fuzz run.
+# UBSan), the Windows tests (under Wine and Xvfb), makes the Windows artefacts and tests them
+# (scripts/package.sh, tests/package/test-artefacts.sh) and ends with a short fuzz run.
 # Exits non-zero on any failure. FUZZ_SECONDS sets the seconds per fuzz target (default 5).
+# Run it as root or as a user with sudo: it asks for root only when packages are missing.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+pw_root_when_needed "$0" "$@"
 
 "$PW_ROOT/scripts/setup.sh"
 "$PW_ROOT/scripts/build.sh"
@@ -16,6 +19,10 @@ pw_ctest_skips "$PW_HOST_BUILD"
 
 pw_log "windows tests (Wine, Xvfb)"
 xvfb-run -a -s "-screen 0 1024x768x24" "$PW_ROOT/scripts/wine-ctest.sh" "$PW_WIN_BUILD"
+
+pw_log "windows artefacts: the zip and the installer"
+"$PW_ROOT/scripts/package.sh"
+xvfb-run -a -s "-screen 0 1024x768x24" "$PW_ROOT/tests/package/test-artefacts.sh"
 
 pw_log "fuzz smoke run"
 "$PW_ROOT/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}"
