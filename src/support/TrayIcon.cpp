@@ -84,15 +84,30 @@ void TTrayIcon::SetShowDesigning(bool value) {
 }
 
 void TTrayIcon::SetIcon(HICON value) {
-    if (value != nullptr && value == icon_.get())
+    if (value == source_)
         return;
-    icon_.reset(value != nullptr ? CopyIcon(value) : nullptr);
-    ModifyIcon();
+    source_ = value;
+    icon_ = value != nullptr ? CopyOf(value) : nullptr;
+    ModifyIcon(NIF_ICON);
+}
+
+HICON TTrayIcon::CopyOf(HICON picture) {
+    for (const auto& copy : copies_)
+        if (copy.first == picture)
+            return copy.second.get();
+    // The oldest copy goes: the shell keeps a picture of its own for what it shows.
+    if (copies_.size() >= kMaxCopies)
+        copies_.erase(copies_.begin());
+    copies_.emplace_back(picture, UniqueIcon(CopyIcon(picture)));
+    return copies_.back().second.get();
 }
 
 void TTrayIcon::SetToolTip(const std::string& value) {
-    toolTip_ = value.substr(0, kMaxToolTip);
-    ModifyIcon();
+    std::string tip = value.substr(0, kMaxToolTip);
+    if (tip == toolTip_)
+        return;
+    toolTip_ = std::move(tip);
+    ModifyIcon(NIF_TIP);
 }
 
 bool TTrayIcon::Shown() const {
@@ -106,7 +121,7 @@ void TTrayIcon::FillIconData() {
     IconData.uID = 0;
     IconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     IconData.uCallbackMessage = kCallbackMessage;
-    IconData.hIcon = icon_.get();
+    IconData.hIcon = icon_;
     std::memcpy(IconData.szTip, toolTip_.data(), toolTip_.size()); // at most 62 of 64 bytes
 }
 
@@ -145,10 +160,14 @@ void TTrayIcon::AddIcon() {
         PostMessageA(CallbackHandle(), kRefreshMessage, 0, 0);
 }
 
-void TTrayIcon::ModifyIcon() {
+void TTrayIcon::ModifyIcon(UINT flags) {
     if (!active_)
         return;
+    // The shell takes only the fields named; the others stay as it has them. Under Wine every
+    // icon sent is serialised and passed to the tray's process, so a tool tip's change does not
+    // send the icon along.
     FillIconData();
+    IconData.uFlags = flags;
     Notify(NIM_MODIFY);
 }
 
@@ -158,7 +177,7 @@ void TTrayIcon::DeleteIcon() {
 
 bool TTrayIcon::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == kRefreshMessage) {
-        SetToolTip(ToolTip());
+        ModifyIcon(NIF_MESSAGE | NIF_ICON | NIF_TIP);
         return true;
     }
     if (msg == kCallbackMessage) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/Component.h"
 #include "win/Handles.h"
@@ -71,10 +73,15 @@ public:
     void SetActive(bool value);
     bool ShowDesigning() const { return showDesigning_; }
     void SetShowDesigning(bool value);
-    // The component keeps a copy of the picture; the caller keeps its own.
-    HICON Icon() const { return icon_.get(); }
+    // The component shows a copy of the picture and keeps its own; the caller keeps its own.
+    // A picture is known by its handle: giving the one shown again changes nothing, and a
+    // picture given before is shown again from the copy made then (an animation's frames cost
+    // one copy each, once). A caller that destroys a picture must not hand over another one
+    // under the same handle value while this component lives.
+    HICON Icon() const { return icon_; }
     void SetIcon(HICON value);
     const std::string& ToolTip() const { return toolTip_; }
+    // Only a change reaches the shell, and only the tool tip's field.
     void SetToolTip(const std::string& value);
 
     // Shows a warning balloon at the icon, without a sound; icon and tool tip stay. Title and
@@ -106,14 +113,20 @@ private:
     void RightClick();
     bool Shown() const;
     void AddIcon();
-    void ModifyIcon();
+    // NIM_MODIFY with the fields of flags; nothing while inactive.
+    void ModifyIcon(UINT flags);
+    HICON CopyOf(HICON picture);
     void DeleteIcon();
     void FillIconData();
     void Notify(DWORD message);
 
+    static constexpr size_t kMaxCopies = 16;
+
     bool active_ = false;
     bool showDesigning_ = false;
-    UniqueIcon icon_;
+    HICON source_ = nullptr;                           // the caller's picture shown
+    HICON icon_ = nullptr;                             // the copy of it, held in copies_
+    std::vector<std::pair<HICON, UniqueIcon>> copies_; // by the caller's handle, oldest first
     std::string toolTip_;
     TNotifyIconData IconData{};
     UINT taskbarCreated_;

@@ -3,6 +3,9 @@
 // a password: use MaskSecret for anything that may hold one.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +13,12 @@ namespace pw {
 
 bool TraceEnabled();
 void Trace(std::string_view text);
+
+// Seam for tests: whether the open trace file has been deleted, asked before each line (by
+// default the delete-pending flag and link count Windows reports for the handle). Returns the
+// query it replaces; an empty one restores the default.
+using TraceFileDeletedQuery = std::function<bool(HANDLE file)>;
+TraceFileDeletedQuery SetTraceFileDeletedQuery(TraceFileDeletedQuery query);
 
 // "***" for a non-empty secret, empty for an empty one.
 inline std::string MaskSecret(std::string_view secret) {

@@ -97,6 +97,60 @@ TEST_F(Tray, EmptyToolTipPostsOneRefreshThatResendsTheCurrentState) {
     EXPECT_EQ(calls[3].data.hIcon, tray->Icon());
 }
 
+// The resting picture is set again every ten seconds and the tool tip again for each mailbox:
+// only a change may reach the shell, and only with the field that changed (under Wine each icon
+// sent is serialised into the tray's process). An animation copies each frame once.
+TEST_F(Tray, OnlyChangesReachTheShellAndEachFrameIsCopiedOnce) {
+    const UniqueIcon second{CopyIcon(LoadIconA(nullptr, IDI_WARNING))};
+    tray->SetToolTip("tip");
+    tray->SetIcon(picture.get());
+    tray->SetActive(true);
+    ASSERT_EQ(Messages(), std::vector<DWORD>{NIM_ADD});
+    const HICON firstCopy = tray->Icon();
+
+    tray->SetIcon(picture.get());
+    tray->SetToolTip("tip");
+    EXPECT_EQ(calls.size(), 1u) << "the same picture and tool tip again are no change";
+
+    tray->SetToolTip("Checking a@b for new messages...");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].data.uFlags, static_cast<UINT>(NIF_TIP));
+    EXPECT_EQ(std::string(calls[1].data.szTip), "Checking a@b for new messages...");
+
+    tray->SetIcon(second.get());
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[2].data.uFlags, static_cast<UINT>(NIF_ICON));
+    const HICON secondCopy = tray->Icon();
+    EXPECT_NE(secondCopy, firstCopy);
+    EXPECT_EQ(calls[2].data.hIcon, secondCopy);
+
+    tray->SetIcon(picture.get());
+    EXPECT_EQ(tray->Icon(), firstCopy) << "a picture given before is shown from its copy";
+    tray->SetIcon(second.get());
+    EXPECT_EQ(tray->Icon(), secondCopy);
+    EXPECT_EQ(calls.size(), 5u);
+
+    tray->SetIcon(nullptr);
+    ASSERT_EQ(calls.size(), 6u);
+    EXPECT_EQ(calls[5].data.hIcon, nullptr);
+}
+
+// More pictures than the copies kept: the oldest copy goes, the one on show is always valid.
+TEST_F(Tray, ManyPicturesKeepTheShownCopyValid) {
+    tray->SetActive(true);
+    std::vector<UniqueIcon> pictures;
+    for (int i = 0; i < 40; ++i)
+        pictures.emplace_back(CopyIcon(LoadIconA(nullptr, IDI_APPLICATION)));
+    for (const UniqueIcon& each : pictures) {
+        tray->SetIcon(each.get());
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(tray->Icon(), &info));
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        EXPECT_EQ(calls.back().data.hIcon, tray->Icon());
+    }
+}
+
 TEST_F(Tray, InactiveIconIsRemovedAndModifiedNoMore) {
     tray->SetToolTip("tip");
     tray->SetActive(true);
@@ -170,7 +224,7 @@ TEST_F(Tray, BalloonIsAQuietWarningWithBoundedTextsOnlyWhileShown) {
     EXPECT_EQ(std::string(balloon.szInfo), longText.substr(0, 255));
     // The icon's own record keeps its first form.
     EXPECT_EQ(calls[2].data.cbSize, 88u);
-    EXPECT_EQ(calls[2].data.uFlags, 7u);
+    EXPECT_EQ(calls[2].data.uFlags, static_cast<UINT>(NIF_TIP));
     EXPECT_EQ(std::string(calls[2].data.szTip), "after");
 
     tray->SetActive(false);

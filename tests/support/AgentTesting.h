@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -29,10 +30,17 @@ public:
         DeleteFileA(path_.c_str());
         SetEnvironmentVariableA("PWAGENT_TRACE", path_.c_str());
     }
-    size_t Mark() const { return ReadAll(path_).size(); }
+    // The trace's length now: lines written after it are LinesSince(Mark()).
+    size_t Mark() const {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data))
+            return 0;
+        return static_cast<size_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                                   data.nFileSizeLow);
+    }
     std::vector<std::string> LinesSince(size_t mark) const {
         std::vector<std::string> lines;
-        std::istringstream in(ReadAll(path_).substr(mark));
+        std::istringstream in(ReadAll(path_, mark));
         std::string line;
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r')

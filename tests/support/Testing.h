@@ -43,12 +43,17 @@ inline std::string TempDir() {
     return longTemp;
 }
 
-// The whole file, shared with a writer that still has it open; empty when it cannot be read.
-inline std::string ReadAll(const std::string& path) {
+// The file from byte offset on (the whole file by default), shared with a writer that still
+// has it open; empty when it cannot be read.
+inline std::string ReadAll(const std::string& path, size_t offset = 0) {
     std::string text;
     const UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(offset);
+    if (file && offset > 0 && !SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN))
+        return text;
     char buffer[4096];
     DWORD n = 0;
     while (file && ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n > 0)

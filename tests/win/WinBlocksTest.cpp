@@ -232,10 +232,31 @@ TEST(Trace, AppendsOneLinePerEventWhenSwitchedOn) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
+    in.close(); // a reader that does not share deletion would keep the file below
     const std::string s = text.str();
     EXPECT_NE(s.find(" first\r\n"), std::string::npos);
     EXPECT_NE(s.find(" second ***\r\n"), std::string::npos);
     EXPECT_EQ(s.find("hunter2"), std::string::npos);
+
+    // A reader deletes the file between lines while the trace holds it open. Windows then
+    // reports the handle's file delete-pending or without links (Wine reports neither, so the
+    // query says it here): the next line closes it, which completes the delete, and starts a
+    // new file with nothing of the old one.
+    ASSERT_TRUE(DeleteFileA(path.c_str())) << "the open trace lets a reader delete it";
+    int asked = 0;
+    const TraceFileDeletedQuery saved =
+        SetTraceFileDeletedQuery([&](HANDLE) { return ++asked == 1; });
+    Trace("third");
+    Trace("fourth");
+    SetTraceFileDeletedQuery(saved);
+    EXPECT_EQ(asked, 2);
+    std::ifstream again(path, std::ios::binary);
+    std::stringstream fresh;
+    fresh << again.rdbuf();
+    const std::string t = fresh.str();
+    EXPECT_EQ(t.find("first"), std::string::npos);
+    EXPECT_NE(t.find(" third\r\n"), std::string::npos);
+    EXPECT_NE(t.find(" fourth\r\n"), std::string::npos);
 }
 
 // The system keeps a cache of window DCs: a DC given back is the next one handed out, one still
