@@ -4,7 +4,8 @@
 # blocking reference; the real agent's scheduled check of the 100 mailboxes, timed from its
 # trace; fetchmail -c over the same mailboxes; the processor use and wake-ups of the agent and
 # its wineserver over 30 s idle and 30 s waiting on a silent server; resident memory of the agent
-# and of a minimal tray program. Prints one table of ratios against the goals. See
+# and of a minimal tray program; the same scheduled check over implicit TLS, with the
+# handshake's share. Prints one table of ratios against the goals. See
 # docs/benchmark.md.
 #
 # Settings (environment): PW_BENCH_BUILD (build folder, default build/bench), PW_BENCH_SKIP_BUILD=1
@@ -70,25 +71,30 @@ if [ "${PW_BENCH_SKIP_BUILD:-0}" != 1 ]; then
     [ -f "$build/CMakeCache.txt" ] || cmake -S "$PW_ROOT" -B "$build" -G Ninja \
         -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$PW_ROOT/cmake/toolchain-i686-w64-mingw32.cmake" >/dev/null
-    nice ninja -C "$build" -j1 pwagent pop3_bench mintray pwscramble
+    nice ninja -C "$build" -j1 pwagent pop3_bench mintray pwscramble addroot
 fi
 
 "$PW_ROOT/scripts/dovecot.sh" stop "$run/dovecot" >/dev/null 2>&1 || true
 rm -rf "$run"
-mkdir -p "$run/agent" "$run/silent" "$run/mintray" "$run/pop3bench" "$run/fetchmail"
+mkdir -p "$run/agent" "$run/tls" "$run/silent" "$run/mintray" "$run/pop3bench" "$run/fetchmail"
 : >"$results"
 for program in src/agent/pwagent.exe bench/mintray.exe bench/pop3_bench.exe; do
     i686-w64-mingw32-strip --strip-all -o "$run/$(basename "$program")" "$build/$program"
 done
 cp "$run/pwagent.exe" "$run/agent/"
 cp "$run/pwagent.exe" "$run/silent/"
+cp "$run/pwagent.exe" "$run/tls/"
 mv "$run/mintray.exe" "$run/mintray/"
 mv "$run/pop3_bench.exe" "$run/pop3bench/"
 
 pw_log "dovecot on loopback: $mailboxes mailboxes of two messages, reused processes"
 port="$(free_port)"
+tls_port="$(free_port)"
 mail_dir="$run/dovecot"
-"$PW_ROOT/scripts/dovecot.sh" start "$mail_dir" "$port"
+"$PW_ROOT/scripts/certs.sh" "$run/certs" >/dev/null
+# The same mailboxes over POP3S too, for the agent that checks them over TLS.
+"$PW_ROOT/scripts/dovecot.sh" start "$mail_dir" "$port" "$tls_port" \
+    "$run/certs/server-chain.pem" "$run/certs/server.key"
 # Reused login and POP3 processes, kept ready, and cached logins: the client sets the pace.
 cat >>"$mail_dir/dovecot.conf" <<'EOF'
 # Added by scripts/bench.sh: processes are reused and kept ready, logins cached.
@@ -163,11 +169,14 @@ grep '^fetchmail\.' "$results"
 pw_log "pop3_bench: TmsRemotePOP and the blocking reference in one Wine process"
 export WINEPREFIX="$prefix_agent"
 pw_wine_up
+# The TLS agent runs in this prefix: the test CA must be a trusted root in it. Done here, long
+# before the idle window, so that nothing it starts is still at work then.
+wine "$build/tools/addroot/addroot.exe" "$(pw_wine_path "$run/certs/ca.pem")" >/dev/null
 (cd "$run/pop3bench" && wine pop3_bench.exe --no-idle --rounds "$rounds" "127.0.0.1:$port" \
     'bench%d' "$password" "$mailboxes") | tr -d '\r' | tee "$run/pop3bench/output.txt"
-sed -n 's/^bench: component_ms=\([0-9.]*\) reference_ms=\([0-9.]*\).*/pop3bench.component_ms=\1\npop3bench.reference_ms=\2/p' \
+sed -n 's/^bench: component_ms=\([0-9.]*\) reference_ms=\([0-9.]*\) ratio=\([0-9.]*\) floor_ms=\([0-9.]*\).*/pop3bench.component_ms=\1\npop3bench.reference_ms=\2\npop3bench.ratio=\3\npop3bench.floor_ms=\4/p' \
     "$run/pop3bench/output.txt" >>"$results"
-echo "pop3bench.rounds=$(sed -n 's/^ *round [0-9]*: TmsRemotePOP \([0-9.]*\) .*reference \([0-9.]*\) .*/\1\/\2/p' \
+echo "pop3bench.rounds=$(sed -n 's/^ *round [0-9]*: TmsRemotePOP \([0-9.]*\) .*reference \([0-9.]*\) .*nothing new \([0-9.]*\) .*/\1\/\2\/\3/p' \
     "$run/pop3bench/output.txt" | paste -sd' ')" >>"$results"
 grep -q '^pop3bench.component_ms=' "$results" || {
     echo "bench.sh: pop3_bench gave no result" >&2
@@ -185,6 +194,14 @@ client_files() { # FOLDER SERVER COUNT
     printf '0\r\n' >"$1/PWise.flg"
 }
 client_files "$run/agent" "127.0.0.1:$port" "$mailboxes"
+# The TLS agent: the same mailboxes through dovecot's POP3S port, which pwagent.ini names as
+# implicit TLS; its known-ids files are the clear agent's under the other port's name.
+client_files "$run/tls" "127.0.0.1:$tls_port" "$mailboxes"
+printf '[Server 127.0.0.1]\r\nTLS=implicit\r\n' >"$run/tls/pwagent.ini"
+for known in "$run/agent"/*.MES; do
+    name="$(basename "$known")"
+    cp "$known" "$run/tls/${name%:*}:$tls_port.MES"
+done
 
 # The silent server: accepts and never says a word. The agent's only mailbox points there; its
 # time-out (240 s) outlasts the window.
@@ -226,6 +243,7 @@ pid_of() { # PREFIX PROGRAM
 }
 trace_agent="$run/agent/trace.txt"
 trace_silent="$run/silent/trace.txt"
+trace_tls="$run/tls/trace.txt"
 
 pw_log "the agent (100 mailboxes), the silent-server agent and mintray under Wine"
 started=$SECONDS
@@ -247,6 +265,8 @@ measure window "$window" "$results" idle.agent="$agent" idle.server="$server_age
 measure memory "$results" agent "$agent"
 measure memory "$results" mintray "$mintray"
 WINEPREFIX="$prefix_min" pw_wine_down
+# Started now, its minute ticks fall between the clear agent's and after the silent window's.
+start_program "$prefix_agent" "$run/tls" "$(pw_wine_path "$trace_tls")" pwagent.exe 1
 
 echo "silent window: ${window} s, once the agent's one mailbox has connected"
 for _ in $(seq 1 120); do
@@ -261,25 +281,21 @@ sleep 2
 measure window "$window" "$results" silent.agent="$silent" silent.server="$server_silent"
 WINEPREFIX="$prefix_silent" pw_wine_down
 
-echo "waiting for $checks scheduled checks (one a minute)"
+echo "waiting for $checks scheduled checks of each agent, clear and TLS (one a minute)"
 wanted=$((checks * mailboxes))
-for _ in $(seq 1 $((checks * 60 + 90))); do
-    [ "$(grep -c '^[0-9:.]* mailbox ' "$trace_agent" 2>/dev/null || true)" -ge "$wanted" ] && break
+checked() { grep -c '^[0-9:.]* mailbox ' "$1" 2>/dev/null || true; }
+for _ in $(seq 1 $((checks * 60 + 150))); do
+    [ "$(checked "$trace_agent")" -ge "$wanted" ] && [ "$(checked "$trace_tls")" -ge "$wanted" ] &&
+        break
     sleep 1
 done
 echo "agent.rss_after_kb=$(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$agent/status")" \
     >>"$results"
 WINEPREFIX="$prefix_agent" pw_wine_down
 measure checks "$trace_agent" "$results"
+# tls.check_ms, and the handshake's share from the "TLS established in" lines.
+measure checks "$trace_tls" "$results" tls
 echo "agent phase took $((SECONDS - started)) s"
-
-# ---- TLS beside clear text: not measured yet, the table shows "n/a" -------------------------
-# Once the agent speaks implicit TLS: give this dovecot a pop3s listener (scripts/dovecot.sh's
-# TLS mode, certificates the agent's prefix trusts), start a third agent folder with
-# client_files FOLDER "127.0.0.1:<pop3s port>" "$mailboxes" and its known-ids files, time its
-# scheduled checks as above with `measure checks TRACE "$results" tls` (that writes
-# tls.check_ms), and write tls.handshake_pct= (the handshake's share of a mailbox, from the
-# trace lines that bracket it) to "$results".
 
 pw_log "results (trace: $trace_agent; all figures: $results)"
 measure report "$results"

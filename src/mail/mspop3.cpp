@@ -2,6 +2,7 @@
 // nothing here retrieves or deletes mail.
 #include "mspop3.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -77,7 +78,19 @@ void TmsCustomPOP::Login() {
 
 void TmsCustomPOP::Secure() {
     Stage_ = TStage::Securing;
+    LARGE_INTEGER start{}, end{}, frequency{};
+    QueryPerformanceCounter(&start);
     StartTls(TlsPeer{HostPart(), TlsPin});
+    if (!TraceEnabled())
+        return;
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    char took[32];
+    snprintf(took, sizeof took, "%.1f",
+             frequency.QuadPart > 0
+                 ? 1000.0 * double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart)
+                 : 0.0);
+    Trace(SessionName() + ": TLS established in " + took + " ms");
 }
 
 void TmsCustomPOP::GetStat() {
