@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The benchmark, in one go (run as root, about four minutes once built): a loopback dovecot with
+# The benchmark, in one go (run as root, about six minutes once built): a loopback dovecot with
 # reused processes and 100 mailboxes of two messages each; pop3_bench's TmsRemotePOP beside its
 # blocking reference; the real agent's scheduled check of the 100 mailboxes, timed from its
 # trace; fetchmail -c over the same mailboxes; the processor use and wake-ups of the agent and
