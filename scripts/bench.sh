@@ -10,7 +10,7 @@
 #
 # Settings (environment): PW_BENCH_BUILD (build folder, default build/bench), PW_BENCH_SKIP_BUILD=1
 # (use what is built there), PW_BENCH_CHECKS (scheduled checks to time, default 3, one a minute),
-# PW_BENCH_ROUNDS (pop3_bench and fetchmail rounds, default 5), PW_BENCH_WINDOW (seconds of each
+# PW_BENCH_ROUNDS (pop3_bench and fetchmail rounds, default 15), PW_BENCH_WINDOW (seconds of each
 # processor window, default 30).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -26,7 +26,7 @@ fi
 
 build="${PW_BENCH_BUILD:-$PW_BUILD/bench}"
 checks="${PW_BENCH_CHECKS:-3}"
-rounds="${PW_BENCH_ROUNDS:-5}"
+rounds="${PW_BENCH_ROUNDS:-15}"
 window="${PW_BENCH_WINDOW:-30}"
 mailboxes=100
 password=benchpw
