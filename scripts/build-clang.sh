@@ -6,10 +6,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-# The agent creates windows, and Wine creates none without a display.
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
+pw_with_display "$0" "$@"
 
 build="$PW_BUILD/win-clang"
 fail() {

@@ -11,10 +11,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-# Wine needs a display for the agent's windows and tray; without one, bring up a virtual one.
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
+pw_with_display "$0" "$@"
 
 demo="$PW_BUILD/demo"
 mail_dir="$demo/dovecot"

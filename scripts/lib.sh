@@ -63,6 +63,20 @@ pw_wine_up() {
     wineserver -p >/dev/null 2>&1 </dev/null || true
 }
 
+# Runs a command on a virtual display of its own, the screen every script uses.
+pw_xvfb() { # COMMAND [ARGS...]
+    xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+}
+
+# Called first by the scripts whose Wine programs need a display (Wine creates no window
+# without one), with the script and its arguments: without a display it runs the script again
+# under a virtual one.
+pw_with_display() { # SCRIPT [ARGS...]
+    [ -n "${DISPLAY:-}" ] && return 0
+    pw_xvfb "$@"
+    exit
+}
+
 pw_wine_down() {
     wineserver -k >/dev/null 2>&1 </dev/null || true
 }

@@ -18,7 +18,8 @@ if [ -z "${PW_SCREENSHOTS_IN_XVFB:-}" ]; then
     export PW_SCREENSHOTS_IN_XVFB=1
     # A prefix of its own: its windows draw their own frames (there is no window manager).
     export WINEPREFIX="${PW_SCREENSHOTS_PREFIX:-$PW_BUILD/wineprefix-screenshots}"
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    pw_xvfb "$0" "$@"
+    exit
 fi
 
 pw_log "building pwagent, pwctrl and trayclick ($PW_WIN_BUILD)"

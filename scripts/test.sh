@@ -18,11 +18,11 @@ ctest --test-dir "$PW_HOST_BUILD" --output-on-failure
 pw_ctest_skips "$PW_HOST_BUILD"
 
 pw_log "windows tests (Wine, Xvfb)"
-xvfb-run -a -s "-screen 0 1024x768x24" "$PW_ROOT/scripts/wine-ctest.sh" "$PW_WIN_BUILD"
+pw_xvfb "$PW_ROOT/scripts/wine-ctest.sh" "$PW_WIN_BUILD"
 
 pw_log "windows artefacts: the zip and the installer"
 "$PW_ROOT/scripts/package.sh"
-xvfb-run -a -s "-screen 0 1024x768x24" "$PW_ROOT/tests/package/test-artefacts.sh"
+pw_xvfb "$PW_ROOT/tests/package/test-artefacts.sh"
 
 pw_log "fuzz smoke run"
 "$PW_ROOT/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}"
