@@ -425,6 +425,12 @@ def shortfalls(results, missed):
     agent, floor, native = value("agent.check_ms"), value("pop3bench.floor_ms"), value("fetchmail.ms")
     if agent and floor and native:
         wine_share = floor / native
+        checks, polls = ([float(v) for v in results.get(key, "").split("/") if v]
+                         for key in ("agent.check_ms_each", "fetchmail.ms_each"))
+        spread = (f" The agent's checks took {results['agent.check_ms_each']} ms a mailbox and "
+                  f"fetchmail's rounds {min(polls):.2f} to {max(polls):.2f} ms, minutes apart: a "
+                  "load that passes on the machine can fall on one side and not the other."
+                  if checks and polls else "")
         design = ("what the design does in each mailbox (the message-driven socket and its "
                   "time-out counter, the tray's tool tip, the known-ids file)")
         verdict = ("The floor alone is over 2 x, so the goal cannot be met under this Wine."
@@ -436,7 +442,7 @@ def shortfalls(results, missed):
             f"costs {floor:.2f} ms a mailbox, {wine_share:.2f} x fetchmail's {native:.2f} ms: "
             "each Winsock call is a round trip to the wineserver, each of fetchmail's a kernel "
             f"call. {verdict} Meeting it takes Windows, where these are kernel calls, or a Wine "
-            "with cheaper round trips.")
+            "with cheaper round trips." + spread)
     for window, rows, owner in (("idle", [ROW_IDLE_SERVER], "mintray"),
                                 ("silent", [ROW_SILENT_SERVER], None)):
         woke, server = value(f"{window}.agent.wakeups"), value(f"{window}.server.wakeups")
