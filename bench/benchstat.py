@@ -48,22 +48,24 @@ def program_of(pid):
     return re.split(r"[\\/]", argv0)[-1].lower()
 
 
-def find(prefix, name):
+def processes_of(prefix):
+    """The pids of the processes of the Wine prefix PREFIX, with their programs' file names."""
     prefix = os.path.realpath(prefix)
-    found = []
-    name = name.lower()
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
-        program = program_of(entry)
-        # Debian's wineserver runs as "wineserver32" or "wineserver64".
-        if program != name and not (name == "wineserver" and program.startswith(name)):
-            continue
         env_prefix = environ_of(entry).get("WINEPREFIX", "")
         if env_prefix and os.path.realpath(env_prefix) == prefix:
-            found.append(int(entry))
+            yield entry, program_of(entry)
+
+
+def find(prefix, name):
+    name = name.lower()
+    # Debian's wineserver runs as "wineserver32" or "wineserver64".
+    found = [int(pid) for pid, program in processes_of(prefix)
+             if program == name or (name == "wineserver" and program.startswith(name))]
     if not found:
-        sys.exit(f"benchstat: no process {name} in prefix {prefix}")
+        sys.exit(f"benchstat: no process {name} in prefix {os.path.realpath(prefix)}")
     return min(found)  # the first started, should Wine have forked a helper of the same name
 
 
@@ -94,17 +96,10 @@ def append(out, values):
 
 def wine_helpers(prefix, measured):
     """Wine's own processes of a prefix (services, winedevice, explorer...): all but its
-    wineserver and the processes measured by pid."""
-    prefix = os.path.realpath(prefix)
-    found = []
-    for entry in os.listdir("/proc"):
-        # A Windows program's name ends in .exe; the wineserver's and a script's do not.
-        if not entry.isdigit() or entry in measured or not program_of(entry).endswith(".exe"):
-            continue
-        env_prefix = environ_of(entry).get("WINEPREFIX", "")
-        if env_prefix and os.path.realpath(env_prefix) == prefix:
-            found.append(entry)
-    return found
+    wineserver and the processes measured by pid. A Windows program's name ends in .exe; the
+    wineserver's and a script's do not."""
+    return [pid for pid, program in processes_of(prefix)
+            if pid not in measured and program.endswith(".exe")]
 
 
 def sample(pids):
@@ -137,11 +132,10 @@ def window(seconds, out, pairs):
             if pid not in after:
                 continue
             ticks += after[pid][0] - before[pid][0]
-            for t, n in after[pid][1].items():
-                woke[t] = n - before[pid][1].get(t, 0)
+            threads = {t: n - before[pid][1].get(t, 0) for t, n in after[pid][1].items()}
+            woke.update(threads)
             name = program_of(pid)
-            programs[name] = programs.get(name, 0) + sum(
-                n - before[pid][1].get(t, 0) for t, n in after[pid][1].items())
+            programs[name] = programs.get(name, 0) + sum(threads.values())
         values[f"{key}.cpu_pct"] = f"{100.0 * ticks / TICKS / wall:.3f}"
         values[f"{key}.cpu_ms"] = f"{1000.0 * ticks / TICKS:.0f}"
         values[f"{key}.wakeups"] = sum(woke.values())
@@ -406,7 +400,9 @@ def shortfalls(results, missed):
             out += ("" if out == "  " else " ") + word
         print(out)
 
-    value = lambda key: number(results, key)  # noqa: E731
+    def value(key):
+        return number(results, key)
+
     rounds = [tuple(map(float, r.split("/"))) for r in results.get("pop3bench.rounds", "").split()
               if r.count("/") == 2]
     if rounds:
@@ -415,14 +411,15 @@ def shortfalls(results, missed):
         say([ROW_COMPONENT],
             f"the rounds' own ratios range from {ratios[0]:.2f} to {ratios[-1]:.2f} (median "
             f"{statistics.median(ratios):.2f}); {within} of {len(ratios)} rounds are within 1.3. "
-            "Both sides run the same dialogue in one process, mailbox by mailbox in turn, and "
-            "the rounds' times per mailbox spread from "
+            "Both sides run the same dialogue in one process, ten mailboxes at a time in turn, "
+            "and the rounds' times per mailbox spread from "
             f"{min(min(r[:2]) for r in rounds):.2f} to {max(max(r[:2]) for r in rounds):.2f} ms. "
             "A ratio that moves from round to round is the machine's load; one that stays above "
             "1.3 in most rounds is the component's cost, and meeting the goal then takes fewer "
             "round trips to the wineserver for each reply (they are what the component does "
             "more than the reference: its messages and its time-out counter).")
-    agent, floor, native = value("agent.check_ms"), value("pop3bench.floor_ms"), value("fetchmail.ms")
+    agent, floor = value("agent.check_ms"), value("pop3bench.floor_ms")
+    native = value("fetchmail.ms")
     if agent and floor and native:
         wine_share = floor / native
         checks, polls = ([float(v) for v in results.get(key, "").split("/") if v]

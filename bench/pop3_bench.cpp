@@ -228,10 +228,9 @@ void Mailboxes(const std::string& server, const std::vector<Account>& accounts, 
                 spent[which] += NowMs() - start;
             }
         }
-        const double component = spent[0], blocking = spent[1], floor = spent[2];
-        components.push_back(component / kMailboxes);
-        references.push_back(blocking / kMailboxes);
-        floors.push_back(floor / kMailboxes);
+        components.push_back(spent[0] / kMailboxes);
+        references.push_back(spent[1] / kMailboxes);
+        floors.push_back(spent[2] / kMailboxes);
         ratios.push_back(components.back() / references.back());
         std::printf("    round %d: TmsRemotePOP %.3f ms/mailbox, blocking reference %.3f "
                     "ms/mailbox, blocking with nothing new %.3f ms/mailbox\n",
