@@ -33,5 +33,19 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "setup: installing ${missing[*]}"
 dpkg --add-architecture i386
-apt-get update
-DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+# A mirror in the middle of a sync fails one index now and then; try again, and go on with what
+# was fetched: the install below fails clearly if a package is really out of reach.
+for try in 1 2 3; do
+    apt-get update && break
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    sleep 20
+done
+apt_install() { DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@"; }
+# When an index of the security suite could not be fetched for one architecture, the two
+# architectures' candidates differ and the i386 libraries cannot be installed; the release's own
+# versions agree on both, so a second try takes those.
+if ! apt_install "${missing[@]}"; then
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    echo "setup: install failed; trying again with the versions of $release itself" >&2
+    apt_install -t "$release" "${missing[@]}"
+fi
