@@ -12,6 +12,8 @@ public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
+    // The class's own name, for diagnostics ("ESocketError").
+    virtual const char* ClassName() const noexcept { return "Exception"; }
 
 private:
     std::string message_;
@@ -21,6 +23,7 @@ private:
     class Name : public Exception {                                                                \
     public:                                                                                        \
         using Exception::Exception;                                                                \
+        const char* ClassName() const noexcept override { return #Name; }                         \
     }
 
 // A socket-level failure: a Windows Sockets code, a missing property, no connection.
@@ -55,12 +58,18 @@ PW_DECLARE_EXCEPTION(EClearPasswordError);
 class ECanceledError : public Exception {
 public:
     ECanceledError();
+    const char* ClassName() const noexcept override { return "ECanceledError"; }
 };
 
 // A waiting operation ran out of time; the message is always "Operation timed out".
 class ETimedOutError : public Exception {
 public:
     ETimedOutError();
+    const char* ClassName() const noexcept override { return "ETimedOutError"; }
 };
+
+// The class of any exception as a diagnostic names it: the agent's own by their names, the
+// standard library's common ones as "std::bad_alloc" and so on, anything else "std::exception".
+std::string ExceptionClassName(const std::exception& e);
 
 } // namespace pw

@@ -3,6 +3,7 @@
 // delete the file: the next line then starts a new one.
 #include "Trace.h"
 
+#include "core/Errors.h"
 #include "win/Binding.h"
 #include "win/Handles.h"
 
@@ -75,6 +76,16 @@ UniqueFile OpenTrace() {
 
 bool TraceEnabled() {
     return !TracePath().empty();
+}
+
+void TraceCaught(std::string_view context, const std::exception& e) {
+    if (!TraceEnabled())
+        return;
+    std::string line(context);
+    line += ": ";
+    line += e.what();
+    line += " (" + ExceptionClassName(e) + ")";
+    Trace(line);
 }
 
 void Trace(std::string_view text) {

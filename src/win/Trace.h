@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@ namespace pw {
 
 bool TraceEnabled();
 void Trace(std::string_view text);
+// The line of a place that caught an exception: "<context>: <message> (<class>)".
+void TraceCaught(std::string_view context, const std::exception& e);
 
 // Seam for tests: whether the open trace file has been deleted, asked before each line (by
 // default the delete-pending flag and link count Windows reports for the handle). Returns the

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 namespace pw {
 namespace {
 
@@ -58,6 +61,15 @@ TEST(Exceptions, EveryClassIsADirectChildOfTheBase) {
     check(EInOutError("i"), "i");
     static_assert(std::is_base_of_v<Exception, ECanceledError>);
     static_assert(!std::is_base_of_v<ESocketError, ETimedOutError>);
+}
+
+TEST(Exceptions, DiagnosticsNameTheClass) {
+    EXPECT_EQ(ExceptionClassName(ESocketError("s")), "ESocketError");
+    EXPECT_EQ(ExceptionClassName(ETimedOutError()), "ETimedOutError");
+    EXPECT_EQ(ExceptionClassName(ECanceledError()), "ECanceledError");
+    EXPECT_EQ(ExceptionClassName(std::out_of_range("o")), "std::out_of_range");
+    EXPECT_EQ(ExceptionClassName(std::runtime_error("r")), "std::runtime_error");
+    EXPECT_EQ(ExceptionClassName(std::bad_alloc()), "std::bad_alloc");
 }
 
 } // namespace
