@@ -8,7 +8,9 @@
 #include <string_view>
 
 #include "FuzzReference.h"
+#include "core/CertificatePins.h"
 #include "core/Text.h"
+#include "core/TextFile.h"
 
 namespace {
 
@@ -45,12 +47,8 @@ std::string Replace(std::string_view text, std::string_view from, std::string_vi
 bool IsNormalisedPin(const std::string& pin) {
     if (pin.empty())
         return true;
-    if (pin.size() != 64)
-        return false;
-    for (char c : pin)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    return true;
+    const auto pins = pw::ParsePins(pin);
+    return pins && pw::PinsText(*pins) == pin;
 }
 
 } // namespace
@@ -68,20 +66,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& server : settings.Servers) {
         Check(!server.Host.empty() && server.Host.size() <= pw::kMaxAgentIniLine,
               "a server names a bounded host");
-        Check(IsNormalisedPin(server.Pin), "a pin is 64 lowercase hex digits");
+        Check(IsNormalisedPin(server.Pin), "pins are kept as they read back");
         const pw::ServerSettings found = settings.TlsFor(server.Host + ":995");
+        if (server.Unreadable || settings.UnreadableDefaults)
+            Check(!found.AllowClearPasswords && settings.UnreadableLine.has_value(),
+                  "an unreadable security line forbids clear passwords and is told");
         Check(found.Pin == server.Pin, "a server's host finds its section");
         Check(server.Tls.has_value() || found.Mode == pw::TlsMode::Implicit,
               "port 995 is implicit TLS unless the host says otherwise");
     }
 
     // Only the line ends' spelling: LF for every CR LF and lone CR is the same file.
-    if (text.find('\r') != std::string_view::npos)
+    // The byte-level rules hold for 8-bit files; UTF-16 must first be decoded.
+    const bool bytes = pw::DetectTextFileEncoding(text) == pw::TextFileEncoding::Bytes &&
+                       text.find('\0') == std::string_view::npos;
+    if (bytes && text.find('\r') != std::string_view::npos)
         Check(Describe(pw::ParseAgentIni(Replace(Replace(text, "\r\n", "\n"), "\r", "\n"))) ==
                   Describe(settings),
               "CR LF, CR and LF read alike");
-    if (text.substr(0, 3) != "\xEF\xBB\xBF")
+    if (bytes) {
         Check(Describe(pw::ParseAgentIni("\xEF\xBB\xBF" + std::string(text))) == Describe(settings),
               "a byte-order mark changes nothing");
+        // The same text saved as UTF-16: every byte a code unit of its own.
+        std::string utf16 = "\xFF\xFE";
+        bool ascii = true;
+        for (char c : text) {
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80 && c != '\0';
+            utf16 += std::string{c, '\0'};
+        }
+        if (ascii)
+            Check(Describe(pw::ParseAgentIni(utf16)) == Describe(settings),
+                  "UTF-16 reads as the same text");
+    }
     return 0;
 }

@@ -6,14 +6,14 @@
 #include <map>
 #include <utility>
 
-#include "Sha256.h"
+#include "CertificatePins.h"
 #include "Text.h"
+#include "TextFile.h"
 
 namespace pw {
 
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // Values quoted in a warning are cut to this many bytes.
 constexpr size_t kMaxQuoted = 40;
 
@@ -52,19 +52,19 @@ std::optional<bool> ParseYesNo(std::string_view value) {
 class Parser {
 public:
     AgentSettingsFile Parse(std::string_view text) {
-        if (StartsWith(text, kBom))
-            text.remove_prefix(kBom.size());
-        const std::vector<std::string> lines = SplitLines(text);
+        const std::vector<std::string> lines = SplitLines(DecodeTextFile(text));
         for (size_t i = 0; i < lines.size(); ++i) {
             lineNumber_ = i + 1;
             Line(lines[i]);
         }
+        WarnPinsWithoutTls();
         return std::move(result_);
     }
 
 private:
-    // Where the key lines that follow go.
-    enum class Section { None, Defaults, Server, Ignored };
+    // Where the key lines that follow go. Unreadable: a section whose header could not be read,
+    // so that its lines may concern any server.
+    enum class Section { None, Defaults, Server, Ignored, Unreadable };
     // The defaults and each server are told apart by number: 0, then 1 + server index.
     using KeyPlace = std::pair<size_t, std::string>;
 
@@ -72,17 +72,49 @@ private:
         result_.Warnings.push_back("pwagent.ini line " + std::to_string(lineNumber_) + ": " + what);
     }
 
+    static bool IsSecurityKey(const std::string& name) {
+        return name == "TLS" || name == "ALLOWCLEARPASSWORDS" || name == "PIN";
+    }
+
+    // A security line that cannot be read: the servers it may concern get no clear password.
+    void Unreadable() {
+        if (!result_.UnreadableLine)
+            result_.UnreadableLine = lineNumber_;
+        if (section_ == Section::Server)
+            result_.Servers[server_].Unreadable = true;
+        else if (section_ != Section::Ignored)
+            result_.UnreadableDefaults = true;
+    }
+
+    // A line that is skipped unread (too long, not valid text): a section header's keys must
+    // not fall into the section before it, and a key that may be a security setting fails safe.
+    void Unread(std::string_view trimmed) {
+        if (StartsWith(trimmed, "[")) {
+            section_ = Section::Unreadable;
+            return;
+        }
+        const size_t equals = trimmed.find('=');
+        if (equals == std::string_view::npos)
+            return;
+        const std::string_view key = TrimView(trimmed.substr(0, equals));
+        if (key.find('\0') != std::string_view::npos || IsSecurityKey(UpperCaseAscii(key)))
+            Unreadable();
+    }
+
     void Line(std::string_view line) {
         const std::string_view trimmed = TrimView(line);
         if (line.size() > kMaxAgentIniLine) {
             Warn("line longer than " + std::to_string(kMaxAgentIniLine) + " bytes, ignored");
-            // Its keys must not fall into the section before it.
-            if (StartsWith(trimmed, "["))
-                section_ = Section::Ignored;
+            Unread(trimmed);
             return;
         }
         if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#')
             return;
+        if (trimmed.find('\0') != std::string_view::npos) {
+            Warn("line is not valid text, ignored");
+            Unread(trimmed);
+            return;
+        }
         if (trimmed.front() == '[')
             SectionHeader(trimmed);
         else
@@ -93,6 +125,7 @@ private:
         section_ = Section::Ignored;
         if (header.back() != ']' || header.size() < 2) {
             Warn("section header " + Quoted(header) + " has no closing ']', its lines ignored");
+            section_ = Section::Unreadable;
             return;
         }
         const std::string_view name = TrimView(header.substr(1, header.size() - 2));
@@ -104,7 +137,7 @@ private:
         if (name.size() > kServer.size() &&
             SameTextAscii(name.substr(0, kServer.size()), kServer) &&
             IsBlankOrControl(name[kServer.size()])) {
-            ServerHeader(TrimView(name.substr(kServer.size())));
+            ServerHeader(NormaliseHost(name.substr(kServer.size())));
             return;
         }
         if (SameTextAscii(name, kServer)) {
@@ -119,7 +152,7 @@ private:
         if (parts.HasPort) {
             Warn("a server section names the host alone; the port " +
                  Quoted(host.substr(parts.Host.size())) + " is ignored");
-            host = TrimView(parts.Host);
+            host = NormaliseHost(parts.Host);
             if (host.empty())
                 return;
         }
@@ -141,15 +174,17 @@ private:
         }
         const std::string_view key = TrimView(line.substr(0, equals));
         const std::string_view value = TrimView(line.substr(equals + 1));
-        if (section_ == Section::Ignored)
+        const std::string name = UpperCaseAscii(key);
+        if (section_ == Section::Unreadable && IsSecurityKey(name))
+            Unreadable();
+        if (section_ == Section::Ignored || section_ == Section::Unreadable)
             return; // said once, at the section's header
         if (section_ == Section::None) {
             Warn(Quoted(key) + " stands before any section, ignored");
             return;
         }
         const bool defaults = section_ == Section::Defaults;
-        const std::string name = UpperCaseAscii(key);
-        if (name != "TLS" && name != "ALLOWCLEARPASSWORDS" && name != "BALLOONS" && name != "PIN") {
+        if (!IsSecurityKey(name) && name != "BALLOONS") {
             // Only the key: an unknown key's value could be anything, a password too.
             Warn("unknown key " + Quoted(key) + ", ignored");
             return;
@@ -171,6 +206,20 @@ private:
         }
         if (Apply(name, key, value, defaults))
             seen_.emplace(place, lineNumber_);
+        else if (IsSecurityKey(name))
+            Unreadable();
+    }
+
+    void WarnPinsWithoutTls() {
+        for (size_t i = 0; i < result_.Servers.size(); ++i) {
+            const AgentSettingsFile::Server& server = result_.Servers[i];
+            if (server.Pin.empty() || server.Tls.value_or(result_.DefaultTls) != TlsMode::Off)
+                continue;
+            lineNumber_ = seen_.at({i + 1, "PIN"});
+            Warn("Pin for " + Quoted(server.Host) +
+                 " without TLS: its password is never sent in clear text, except on port " +
+                 std::to_string(kImplicitTlsPort) + " (implicit TLS)");
+        }
     }
 
     // Stores one known key's value; false (with a warning) when the value is not one of its.
@@ -178,13 +227,13 @@ private:
                bool defaults) {
         AgentSettingsFile::Server* server = defaults ? nullptr : &result_.Servers[server_];
         if (name == "PIN") {
-            std::string pin = NormalisePin(value);
-            if (pin.empty()) {
+            const std::optional<std::vector<CertificatePin>> pins = ParsePins(value);
+            if (!pins) {
                 Warn(Quoted(value) + " is not a SHA-256 fingerprint (64 hex digits) for Pin, "
                                      "ignored");
                 return false;
             }
-            server->Pin = std::move(pin);
+            server->Pin = PinsText(*pins);
             return true;
         }
         if (name == "TLS") {
@@ -235,13 +284,19 @@ ServerSettings AgentSettingsFile::TlsFor(std::string_view serverField) const {
     settings.Mode =
         ServerPortPart(serverField) == kImplicitTlsPort ? TlsMode::Implicit : DefaultTls;
     settings.AllowClearPasswords = AllowClearPasswords;
+    bool unreadable = UnreadableDefaults;
     if (const Server* server = FindServer(ServerHostPart(serverField))) {
         if (server->Tls)
             settings.Mode = *server->Tls;
         if (server->AllowClearPasswords)
             settings.AllowClearPasswords = *server->AllowClearPasswords;
         settings.Pin = server->Pin;
+        unreadable = unreadable || server->Unreadable;
     }
+    // What the file cannot say for sure, and a pin that no TLS session could check, never
+    // let a password go in clear text.
+    if (unreadable || (!settings.Pin.empty() && settings.Mode == TlsMode::Off))
+        settings.AllowClearPasswords = false;
     return settings;
 }
 

@@ -1,7 +1,10 @@
 // The agent's own optional settings file "pwagent.ini": how each POP3 server is reached (clear
 // text, STLS or implicit TLS, an optional pinned certificate), whether a password may travel
-// in clear text, and whether failures are shown as tray balloons. Read from its text; content
-// never raises: a line that cannot be used is skipped with a warning for the trace.
+// in clear text, and whether failures are shown as tray balloons. Read from its bytes (UTF-16 in
+// either order, UTF-8 with or without its mark, or ANSI); content never raises: a line that
+// cannot be used is skipped with a warning for the trace. A line that names a security setting
+// and cannot be read never weakens the agent: its section's servers get no password in clear
+// text.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +27,9 @@ constexpr size_t kMaxAgentIniLine = 1024;
 // How one server field ("host" or "host:port") is to be reached.
 struct ServerSettings {
     TlsMode Mode = TlsMode::Off;
-    std::string Pin; // 64 lowercase hex digits of the certificate's SHA-256, or empty
+    // The pins as PinsText writes them ("spki:<hex>,<hex>"), or empty. A pin without TLS
+    // forbids clear passwords: its owner wanted the server's identity checked.
+    std::string Pin;
     bool AllowClearPasswords = true;
 };
 
@@ -35,12 +40,19 @@ struct AgentSettingsFile {
         std::optional<TlsMode> Tls;
         std::string Pin;
         std::optional<bool> AllowClearPasswords;
+        // A security line of the section could not be read.
+        bool Unreadable = false;
     };
 
     TlsMode DefaultTls = TlsMode::Off;
     bool AllowClearPasswords = true;
     bool Balloons = true;
     std::vector<Server> Servers;
+    // A security line of [Defaults] or of a section whose header could not be read: no server
+    // gets a password in clear text.
+    bool UnreadableDefaults = false;
+    // The first security line that could not be read, to tell the user once.
+    std::optional<size_t> UnreadableLine;
     // "pwagent.ini line 7: unknown value 'tsl' for TLS, ignored", in file order.
     std::vector<std::string> Warnings;
 

@@ -23,7 +23,7 @@ private:
     class Name : public Exception {                                                                \
     public:                                                                                        \
         using Exception::Exception;                                                                \
-        const char* ClassName() const noexcept override { return #Name; }                         \
+        const char* ClassName() const noexcept override { return #Name; }                          \
     }
 
 // A socket-level failure: a Windows Sockets code, a missing property, no connection.
@@ -45,6 +45,8 @@ PW_DECLARE_EXCEPTION(EServerLimitError);
 PW_DECLARE_EXCEPTION(ESecurityDLLError);
 // A TLS handshake or record failed: a protocol error, a bad or over-long record.
 PW_DECLARE_EXCEPTION(ETlsError);
+// The server offers only a TLS version below 1.2; the message names it for the user.
+PW_DECLARE_EXCEPTION(ETlsVersionError);
 // The server's certificate failed the check; the message is the reason as a user reads it.
 PW_DECLARE_EXCEPTION(ECertificateError);
 // TLS is required for the server (STLS) but the server refused to start it.

@@ -34,11 +34,37 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail) {
         return "the password would be sent in clear text";
     case AlertReason::LoginRefused:
         return "the server refused the login";
+    case AlertReason::TlsVersion:
+        return detail.empty() ? "the server offers only an old TLS version" : std::string(detail);
+    case AlertReason::TlsFailed:
+        return "the connection to the server cannot be secured (TLS)";
     case AlertReason::Unreachable:
         break;
     }
     return "the server cannot be reached";
 }
+
+std::string UnreadableSettingsText(size_t line) {
+    return "pwagent.ini line " + std::to_string(line) + " cannot be read";
+}
+
+std::string PinExpiryText(std::string_view mailbox, int daysLeft) {
+    return FitText("pwagent: the pinned certificate of " + std::string(mailbox) +
+                       (daysLeft > 0 ? " expires in " + std::to_string(daysLeft) + " days"
+                                     : std::string(" expires today")) +
+                       ": pin the server's next key too",
+                   kMaxBalloonText);
+}
+
+namespace {
+int ChecksBeforeAlert(AlertReason reason) {
+    if (reason == AlertReason::Unreachable)
+        return kUnreachableChecksBeforeAlert;
+    if (reason == AlertReason::TlsFailed)
+        return kTlsFailedChecksBeforeAlert;
+    return 1;
+}
+} // namespace
 
 std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_view detail) {
     return FitText("pwagent: " + std::string(mailbox) +
@@ -49,13 +75,12 @@ std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_
 std::optional<std::string> MailboxAlerts::Failed(const std::string& mailbox, AlertReason reason,
                                                  std::string_view detail) {
     State& state = states_[mailbox];
-    if (reason == AlertReason::Unreachable) {
-        state.unreachable = std::min(state.unreachable + 1, kUnreachableChecksBeforeAlert);
-        if (state.unreachable < kUnreachableChecksBeforeAlert)
-            return std::nullopt;
-    } else {
-        state.unreachable = 0; // the server was reached
-    }
+    const int needed = ChecksBeforeAlert(reason);
+    // Another reason breaks the run: the server was reached, or secured.
+    state.inRow = state.run == reason ? std::min(state.inRow + 1, needed) : 1;
+    state.run = reason;
+    if (state.inRow < needed)
+        return std::nullopt;
     std::string words = AlertReasonWords(reason, detail);
     if (state.told == words)
         return std::nullopt;
@@ -63,8 +88,16 @@ std::optional<std::string> MailboxAlerts::Failed(const std::string& mailbox, Ale
     return AlertText(mailbox, reason, detail);
 }
 
-void MailboxAlerts::Succeeded(const std::string& mailbox) {
+std::optional<std::string> MailboxAlerts::Succeeded(const std::string& mailbox,
+                                                    std::optional<int> pinnedDaysLeft) {
     states_.erase(mailbox);
+    if (!pinnedDaysLeft || *pinnedDaysLeft > kPinExpiryWarningDays)
+        return std::nullopt;
+    bool& told = pinExpiryTold_[mailbox];
+    if (told)
+        return std::nullopt;
+    told = true;
+    return PinExpiryText(mailbox, *pinnedDaysLeft);
 }
 
 } // namespace pw

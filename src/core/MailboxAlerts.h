@@ -1,7 +1,8 @@
 // When a failing mailbox is worth telling the user about, and the words for it. A failure the
 // user must act on is told once per mailbox, again only when its reason changes or when it
-// comes back after a successful check; an unreachable server only after several checks in a
-// row, since a server that is down for one check usually comes back by itself.
+// comes back after a successful check; an unreachable server, or one whose connection cannot be
+// secured, only after several checks in a row, since such a failure of one check usually
+// passes by itself.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +19,16 @@ enum class AlertReason {
     ClearPasswordRefused, // the settings forbid sending the password without TLS
     LoginRefused,         // the server refused USER or PASS
     Unreachable,          // host not found, connection refused, timed out
+    TlsVersion,           // the server offers only a TLS version below 1.2; detail as it stands
+    TlsFailed,            // the TLS handshake failed (a clear-text server on a TLS port, say)
 };
 
 // Checks in a row that must fail unreachable before that is told.
 constexpr int kUnreachableChecksBeforeAlert = 3;
+// Checks in a row whose TLS handshake must fail before that is told.
+constexpr int kTlsFailedChecksBeforeAlert = 2;
+// A pinned certificate that expires within this many days is told, once.
+constexpr int kPinExpiryWarningDays = 14;
 // What a balloon holds, without the terminating zero.
 constexpr size_t kMaxBalloonTitle = 63;
 constexpr size_t kMaxBalloonText = 255;
@@ -36,21 +43,32 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail);
 // "pwagent: x@y cannot be checked: <reason words>", within kMaxBalloonText.
 std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_view detail);
 
+// "pwagent.ini line 7 cannot be read": told once when the settings are loaded.
+std::string UnreadableSettingsText(size_t line);
+
+// The pinned certificate's expiry, told before the server's renewal breaks the pin.
+std::string PinExpiryText(std::string_view mailbox, int daysLeft);
+
 class MailboxAlerts {
 public:
     // The text to show for this failure of mailbox ("user@host"), or nothing when it is not
     // to be shown (already told, or unreachable too few times yet).
     std::optional<std::string> Failed(const std::string& mailbox, AlertReason reason,
                                       std::string_view detail = {});
-    // The mailbox was checked: what was told is forgotten, the unreachable count restarts.
-    void Succeeded(const std::string& mailbox);
+    // The mailbox was checked: what was told is forgotten, a count of failures restarts. With
+    // the days left of the certificate that a pin accepted: the text to show when it expires
+    // within kPinExpiryWarningDays, once per mailbox.
+    std::optional<std::string> Succeeded(const std::string& mailbox,
+                                         std::optional<int> pinnedDaysLeft = std::nullopt);
 
 private:
     struct State {
         std::optional<std::string> told; // the reason words last shown
-        int unreachable = 0;             // checks in a row that failed unreachable
+        std::optional<AlertReason> run;  // the reason that failed the last checks in a row
+        int inRow = 0;                   // how many
     };
     std::map<std::string, State> states_;
+    std::map<std::string, bool> pinExpiryTold_;
 };
 
 } // namespace pw

@@ -15,7 +15,10 @@ struct ServerFieldParts {
 
 ServerFieldParts SplitServerField(std::string_view serverField);
 
-// The host part, trimmed: what the settings file matches its [Server host] sections against.
+// A host as it is looked up, matched against the settings file and checked against the
+// certificate: blanks around it and the final dot ("pop.example.com.", the root) removed.
+std::string_view NormaliseHost(std::string_view host);
+// The host part, normalised.
 std::string_view ServerHostPart(std::string_view serverField);
 // The port of a server field as a decimal number (leading blanks and a sign allowed), 0 when
 // there is none or it is not a number.

@@ -50,22 +50,6 @@ void RaiseTlsFailure(std::string_view step, uint32_t status, std::string_view ho
     }
 }
 
-size_t FirstTlsRecordLength(std::string_view bytes) {
-    if (bytes.empty())
-        return 0;
-    const auto type = static_cast<unsigned char>(bytes[0]);
-    if (type < kTlsRecordChangeCipherSpec || type > kTlsRecordHeartbeat ||
-        (bytes.size() > 1 && bytes[1] != 3))
-        throw ETlsError("the server sent no TLS record");
-    if (bytes.size() < 5)
-        return 0;
-    const size_t length = 5 + (size_t(static_cast<unsigned char>(bytes[3])) << 8) +
-                          static_cast<unsigned char>(bytes[4]);
-    if (length > kMaxTlsRecord)
-        throw ETlsError("the server sent a TLS record that is too long");
-    return bytes.size() >= length ? length : 0;
-}
-
 std::optional<std::array<uint8_t, 4>> DottedAddressBytes(std::string_view host) {
     std::array<uint8_t, 4> bytes{};
     size_t part = 0;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "TlsRecord.h"
+
 namespace pw {
 
 // Certificate chain policy results (CERT_E_*, TRUST_E_*, CRYPT_E_*).
@@ -42,21 +44,6 @@ std::string CertificatePolicyText(uint32_t status, std::string_view host);
 // when the status is about the server's certificate, otherwise ETlsError with the step and the
 // code ("TLS handshake failed (0x80090308)").
 [[noreturn]] void RaiseTlsFailure(std::string_view step, uint32_t status, std::string_view host);
-
-// A TLS record's content type, its first byte: change_cipher_spec, alert, handshake,
-// application_data and heartbeat are all a peer may send.
-constexpr unsigned char kTlsRecordChangeCipherSpec = 20;
-constexpr unsigned char kTlsRecordAlert = 21;
-constexpr unsigned char kTlsRecordHeartbeat = 24;
-
-// The largest TLS record a peer may send: the 5-byte header, 16 KiB of data and 2 KiB of
-// expansion.
-constexpr size_t kMaxTlsRecord = 5 + 16384 + 2048;
-
-// The length of the whole record at the front of bytes, 0 while it has not all come. Raises
-// ETlsError when the front is no TLS record header (a clear-text server, say) or announces
-// more than kMaxTlsRecord.
-size_t FirstTlsRecordLength(std::string_view bytes);
 
 // The four bytes of a dotted IPv4 address ("127.0.0.1"); empty when the text is not one
 // (a host name).

@@ -40,12 +40,13 @@ std::string SocketTls::Shutdown() noexcept {
 void TagSocket::StartTls(TlsPeer peer) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
+    // What goes to the server next; after a failure, the alert that says why.
+    std::string out;
     try {
         // Nothing the server sent after its last clear-text line may be read as clear text.
         tls_ = std::make_unique<SocketTls>(std::move(peer), std::move(received_));
         received_.clear();
         scanned_ = 0;
-        std::string out;
         tls_->Start(out);
         bool established = false;
         while (!established) {
@@ -69,8 +70,19 @@ void TagSocket::StartTls(TlsPeer peer) {
             throw ETlsError("the server closed the TLS session at once");
     } catch (...) {
         TraceCaughtCurrent("TLS handshake");
+        SendAtOnce(out);
         Close();
         throw;
+    }
+}
+
+void TagSocket::SendAtOnce(std::string& bytes) {
+    while (!bytes.empty() && IsSocketOpen()) {
+        const int sent =
+            SharedWinsock().send(SocketHandle, bytes.data(), static_cast<int>(bytes.size()), 0);
+        if (sent == SOCKET_ERROR || sent <= 0)
+            return; // the rest goes with the next send, or with nothing when the socket closes
+        bytes.erase(0, static_cast<size_t>(sent));
     }
 }
 
@@ -81,10 +93,15 @@ void TagSocket::SendData(const std::string& bytes) {
 void TagSocket::EndTls() {
     if (tls_ == nullptr)
         return;
-    const std::string alert = tls_->Shutdown();
     // Never waits: the connection is closing; an alert that does not fit at once is dropped.
-    if (!alert.empty())
-        SharedWinsock().send(SocketHandle, alert.data(), static_cast<int>(alert.size()), 0);
+    std::string alert = tls_->Shutdown();
+    SendAtOnce(alert);
+}
+
+std::optional<int> TagSocket::TlsPinnedDaysLeft() const {
+    if (tls_ == nullptr)
+        return std::nullopt;
+    return tls_->PinnedDaysLeft();
 }
 
 } // namespace pw

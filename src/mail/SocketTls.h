@@ -3,6 +3,7 @@
 // its counted waits (SocketTls.cpp) and feeds it what arrives.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,9 +30,13 @@ public:
     bool Receive(std::string_view bytes, std::string& plain);
     // Decrypts what came with the end of the handshake; false when the session ended at once.
     bool DecryptPending(std::string& plain);
-    // What must go out before the next line: the channel's answers to the server since the last
-    // call, then plain as records.
+    // What must go out before the next line: the channel's answers to the server not sent yet,
+    // then plain as records.
     std::string Wrap(std::string_view plain);
+    // The channel's answers to the server (a renegotiation, an alert after a failure), to be
+    // sent at once; what is sent is erased from the front.
+    std::string& Reply() { return reply_; }
+    std::optional<int> PinnedDaysLeft() const { return channel_.PinnedDaysLeft(); }
     // The closing alert, when the session is up; never raises.
     std::string Shutdown() noexcept;
 

@@ -6,8 +6,9 @@
 #include <cstring>
 
 #include "core/Errors.h"
-#include "core/Sha256.h"
+#include "core/TlsRecord.h"
 #include "core/TlsStatus.h"
+#include "mail/TlsCertificate.h"
 #include "win/Trace.h"
 
 namespace pw {
@@ -35,43 +36,6 @@ struct OutputToken {
     SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
 };
 
-// SSL_EXTRA_CERT_CHAIN_POLICY_PARA.fdwChecks: leave the name to us (wininet's value).
-constexpr DWORD kIgnoreNameCheck = 0x00001000;
-
-// True when the certificate names the address in an iPAddress entry of its alternative names.
-bool NamesAddress(TagSspi& crypt, PCCERT_CONTEXT cert, const std::array<uint8_t, 4>& address) {
-    const CERT_EXTENSION* extension = crypt.CertFindExtension(
-        szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
-    if (extension == nullptr)
-        return false;
-    CERT_ALT_NAME_INFO* names = nullptr;
-    DWORD size = 0;
-    if (!crypt.CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                                   extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                                   &names, &size) ||
-        names == nullptr)
-        return false;
-    bool found = false;
-    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
-                entry.IPAddress.cbData == address.size() &&
-                std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
-    }
-    LocalFree(names);
-    return found;
-}
-
-std::wstring Widened(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(std::max(n, 0)), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), n);
-    return wide;
-}
-
 // What Secure Channel left unread of an input: the size of the SECBUFFER_EXTRA buffer, never
 // more than the input.
 size_t ExtraOf(const SecBuffer* buffers, size_t count, size_t inputSize) {
@@ -81,30 +45,65 @@ size_t ExtraOf(const SecBuffer* buffers, size_t count, size_t inputSize) {
     return 0;
 }
 
+// Below TLS 1.2 nothing is offered, whatever the system's defaults; strong ciphers only.
+constexpr DWORD kOldProtocols =
+    SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+constexpr DWORD kCredentialFlags =
+    SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+
+SECURITY_STATUS Acquire(void* settings, CredHandle* handle) {
+    TimeStamp expiry{};
+    return SharedSspi().Sspi().AcquireCredentialsHandleA(
+        nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, settings,
+        nullptr, nullptr, handle, &expiry);
+}
+
+// The process's one credentials handle: Secure Channel resumes sessions only within one.
+CredHandle* SharedCredentials() {
+    TagSspi& sspi = SharedSspi(); // first, so that it outlives the handle below
+    static UniqueCredentials credentials;
+    static unsigned generation = 0;
+    if (credentials && generation == sspi.TableGeneration())
+        return credentials.get();
+    credentials.reset();
+    generation = sspi.TableGeneration();
+    // SCH_CREDENTIALS is the only form in which Windows 11 and Server 2022 offer TLS 1.3.
+    TLS_PARAMETERS parameters{};
+    parameters.grbitDisabledProtocols = kOldProtocols;
+    SCH_CREDENTIALS modern{};
+    modern.dwVersion = SCH_CREDENTIALS_VERSION;
+    modern.dwFlags = kCredentialFlags;
+    modern.cTlsParameters = 1;
+    modern.pTlsParameters = &parameters;
+    SECURITY_STATUS status = Acquire(&modern, credentials.Fill());
+    if (status != SEC_E_OK) {
+        // Older Windows (and Wine) know only SCHANNEL_CRED. TLS 1.2 is asked for by name:
+        // Windows 7 leaves it off by default.
+        SCHANNEL_CRED classic{};
+        classic.dwVersion = SCHANNEL_CRED_VERSION;
+        classic.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        classic.dwFlags = kCredentialFlags;
+        status = Acquire(&classic, credentials.Fill());
+    }
+    if (status != SEC_E_OK)
+        RaiseTlsFailure("TLS set-up", uint32_t(status), {});
+    credentials.Hold();
+    return credentials.get();
+}
+
 } // namespace
 
 TlsChannel::TlsChannel(TlsPeer peer) : peer_(std::move(peer)) {
     if (!peer_.PinnedSha256.empty()) {
-        pin_ = NormalisePin(peer_.PinnedSha256);
-        if (pin_.empty())
+        std::optional<std::vector<CertificatePin>> pins = ParsePins(peer_.PinnedSha256);
+        if (!pins)
             throw ETlsError("the pinned fingerprint is not a SHA-256 of 64 hex digits");
+        pins_ = std::move(*pins);
     }
     // No SNI for an address: TLS carries names only.
     if (!DottedAddressBytes(peer_.HostName))
         targetName_ = peer_.HostName;
-
-    SCHANNEL_CRED settings{};
-    settings.dwVersion = SCHANNEL_CRED_VERSION;
-    // No protocol list: the system's defaults follow what the system supports and allows.
-    settings.grbitEnabledProtocols = 0;
-    settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    TimeStamp expiry{};
-    const SECURITY_STATUS status = SharedSspi().Sspi().AcquireCredentialsHandleA(
-        nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &settings,
-        nullptr, nullptr, credentials_.Fill(), &expiry);
-    if (status != SEC_E_OK)
-        RaiseTlsFailure("TLS set-up", uint32_t(status), peer_.HostName);
-    credentials_.Hold();
+    credentials_ = SharedCredentials();
 }
 
 TlsChannel::~TlsChannel() = default;
@@ -116,7 +115,7 @@ SECURITY_STATUS TlsChannel::Round(SecBufferDesc* input, std::string& out) {
     TimeStamp expiry{};
     const bool first = !context_;
     const SECURITY_STATUS status = SharedSspi().Sspi().InitializeSecurityContextA(
-        credentials_.get(), context_.get(),
+        credentials_, context_.get(),
         targetName_.empty() ? nullptr : const_cast<SEC_CHAR*>(targetName_.c_str()), kContextFlags,
         0, 0, input, 0, context_.Fill(), &output, &attributes, &expiry);
     if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED))
@@ -137,9 +136,27 @@ bool TlsChannel::Continue(std::string& in, std::string& out) {
         return true;
     if (!Handshake(in, out))
         return false;
+    CheckVersion();
     CheckPeer();
     established_ = true;
     return true;
+}
+
+void TlsChannel::RaiseHandshakeFailure(SECURITY_STATUS status) {
+    // A server that answered with an old version is refused in words the user can act on.
+    if (offered_ && *offered_ < kTls12)
+        throw ETlsVersionError(OldTlsVersionText(*offered_));
+    RaiseTlsFailure("TLS handshake", uint32_t(status), peer_.HostName);
+}
+
+void TlsChannel::CheckVersion() {
+    SecPkgContext_ConnectionInfo info{};
+    if (SharedSspi().Sspi().QueryContextAttributesA(context_.get(), SECPKG_ATTR_CONNECTION_INFO,
+                                                    &info) != SEC_E_OK)
+        throw ETlsError("the TLS version of the session is unknown");
+    const uint16_t version = TlsVersionOfProtocol(info.dwProtocol);
+    if (version < kTls12)
+        throw ETlsVersionError(OldTlsVersionText(version != 0 ? version : offered_.value_or(0)));
 }
 
 bool TlsChannel::Handshake(std::string& in, std::string& out) {
@@ -152,6 +169,8 @@ bool TlsChannel::Handshake(std::string& in, std::string& out) {
         if (FirstTlsRecordLength(in) == 0 && !kick_)
             return false;
         kick_ = false;
+        if (!offered_)
+            offered_ = ServerOfferedVersion(in);
         SecBuffer input[2] = {{ULONG(in.size()), SECBUFFER_TOKEN, in.data()},
                               {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc inputDesc{SECBUFFER_VERSION, 2, input};
@@ -161,7 +180,7 @@ bool TlsChannel::Handshake(std::string& in, std::string& out) {
         if (status == SEC_I_INCOMPLETE_CREDENTIALS && retries-- > 0)
             continue;
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
-            RaiseTlsFailure("TLS handshake", uint32_t(status), peer_.HostName);
+            RaiseHandshakeFailure(status);
         const size_t used = in.size() - ExtraOf(input, 2, in.size());
         in.erase(0, used);
         handshakeBytes_ += used;
@@ -186,52 +205,16 @@ void TlsChannel::CheckPeer() {
             SEC_E_OK ||
         sizes_.cbMaximumMessage == 0)
         throw ETlsError("TLS stream sizes unknown");
-    if (!pin_.empty()) {
-        if (Sha256Hex(raw->pbCertEncoded, raw->cbCertEncoded) != pin_)
-            throw ECertificateError(CertificatePinMismatchText());
+    std::string encoded(reinterpret_cast<const char*>(raw->pbCertEncoded), raw->cbCertEncoded);
+    if (!acceptedCertificate_.empty() && encoded == acceptedCertificate_)
         return;
+    CheckServerCertificate(raw, peer_.HostName, pins_);
+    if (!pins_.empty()) {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        pinnedDaysLeft_ = CertificateDaysLeft(raw, now);
     }
-    CheckChain(raw);
-}
-
-void TlsChannel::CheckChain(PCCERT_CONTEXT cert) {
-    TagSspi& crypt = SharedSspi();
-    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-    char* usages[] = {serverAuth};
-    CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT raw = nullptr;
-    // The server's intermediates come in the certificate's own store.
-    if (!crypt.CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara, 0,
-                                       nullptr, &raw) ||
-        raw == nullptr)
-        throw ECertificateError(CertificateNotTrustedText());
-    const UniqueCertChain chain(raw);
-
-    std::wstring serverName = Widened(peer_.HostName);
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    // An address is matched here, the same on every Windows: not every certificate policy
-    // compares it with the certificate's iPAddress names.
-    const std::optional<std::array<uint8_t, 4>> address = DottedAddressBytes(peer_.HostName);
-    ssl.fdwChecks = address ? kIgnoreNameCheck : 0;
-    ssl.pwszServerName = serverName.data();
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS status{};
-    status.cbSize = sizeof status;
-    if (!crypt.CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy,
-                                                &status))
-        throw ECertificateError(CertificateNotTrustedText());
-    if (status.dwError != 0)
-        RaiseCertificatePolicyFailure(status.dwError, peer_.HostName);
-    if (address && !NamesAddress(crypt, cert, *address))
-        RaiseCertificatePolicyFailure(kCertNameMismatch, peer_.HostName);
+    acceptedCertificate_ = std::move(encoded);
 }
 
 void TlsChannel::Encrypt(std::string_view plain, std::string& out) {
@@ -270,7 +253,8 @@ bool TlsChannel::Decrypt(std::string& in, std::string& plain, std::string& out) 
             if (!Handshake(in, out))
                 return true;
             renegotiating_ = false;
-            // The server may show another certificate this time.
+            // The server may show another certificate this time; the same one (a TLS 1.3
+            // ticket comes this way) is not checked again.
             CheckPeer();
         }
         // One whole record at a time: Secure Channel decrypts it in place, in in.
@@ -288,15 +272,22 @@ bool TlsChannel::Decrypt(std::string& in, std::string& plain, std::string& out) 
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED)
             RaiseTlsFailure("TLS decryption", uint32_t(status), peer_.HostName);
         const bool alert = static_cast<unsigned char>(in[0]) == kTlsRecordAlert;
+        const char* const begin = in.data();
+        const char* const end = begin + length;
         for (const SecBuffer& buffer : buffers) {
             const auto* data = static_cast<const char*>(buffer.pvBuffer);
             // Only plaintext that lies within the record is taken.
-            if (buffer.BufferType == SECBUFFER_DATA && data != nullptr && data >= in.data() &&
-                buffer.cbBuffer <= size_t(in.data() + length - data))
+            if (buffer.BufferType == SECBUFFER_DATA && data != nullptr && data >= begin &&
+                data <= end && buffer.cbBuffer <= size_t(end - data))
                 plain.append(data, buffer.cbBuffer);
         }
+        // Every pass takes a record: a decryption that used none of it would loop for good. A
+        // renegotiation leaves it for the handshake instead.
+        const size_t extra = ExtraOf(buffers, 4, length);
+        if (extra == length && status != SEC_I_RENEGOTIATE)
+            throw ETlsError("TLS decryption used none of a record");
         // Plaintext first: it was decrypted in place, inside the bytes erased here.
-        in.erase(0, length - ExtraOf(buffers, 4, length));
+        in.erase(0, length - extra);
         // Windows reports the server's close_notify as SEC_I_CONTEXT_EXPIRED. Wine's Secure
         // Channel takes it as an empty record instead; an alert after the handshake is the end
         // of the session either way (a fatal one ends it too), so it is taken as such.

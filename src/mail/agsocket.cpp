@@ -290,11 +290,18 @@ TagSocket::Arrival TagSocket::ReceiveAvailable() {
         return Arrival::Data;
     }
     try {
-        if (!tls_->Receive({receiveChunk_.data(), static_cast<size_t>(received)}, received_))
+        const bool open =
+            tls_->Receive({receiveChunk_.data(), static_cast<size_t>(received)}, received_);
+        // A renegotiation's answer goes now: the server waits for it before it says more.
+        SendAtOnce(tls_->Reply());
+        if (!open)
             return Arrival::Closed; // the peer ended the TLS session
-    } catch (const ETlsError& e) {
+    } catch (const Exception& e) {
+        // A broken record or a certificate refused in a renegotiation: the session cannot go
+        // on, and nothing more may be read from it.
         TraceCaught("TLS record", e);
-        Close(); // a broken record stream cannot go on
+        SendAtOnce(tls_->Reply());
+        Close();
         throw;
     }
     return Arrival::Data;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,11 @@ public:
     // connection. Nothing in the clear-text dialogue changes while this is not called.
     void StartTls(TlsPeer peer);
     bool TlsActive() const { return tls_ != nullptr && tls_->Established(); }
+    // With pins, once the session is up: whole days until the pinned certificate's end.
+    std::optional<int> TlsPinnedDaysLeft() const;
+    // The host the TLS session must prove: the host as looked up, or, for an address, the
+    // address actually connected in dotted decimal (inet_addr also reads "127.1" and octal).
+    const std::string& PeerHostName() const { return peerHostName_; }
 
     bool IsSocketOpen() const { return SocketHandle != INVALID_SOCKET; }
     uint32_t StartupCount() const { return StartupCount_; }
@@ -104,7 +110,8 @@ protected:
     std::string ServiceName;
     std::string LastReply;
 
-    // The text of Server before its first ":" (all of it without one), as given.
+    // The text of Server before its first ":" (all of it without one), without blanks around
+    // it or a final dot.
     std::string HostPart() const;
 
 private:
@@ -146,6 +153,8 @@ private:
     void SendData(const std::string& bytes);
     // The closing alert of a TLS session, sent when it fits at once (never waits).
     void EndTls();
+    // Sends what fits without waiting and erases it from bytes.
+    void SendAtOnce(std::string& bytes);
     // The error of the last Winsock call, raised unless it only says "not yet" or the operation
     // was cancelled.
     void CheckWouldBlock();
@@ -162,6 +171,7 @@ private:
     HANDLE AsyncHandle = nullptr;
     unsigned long RemoteAddress = 0;
     uint16_t RemotePort = 0;
+    std::string peerHostName_;
     uint32_t StartupCount_ = 0;
 
     // What arrived and was not yet taken: the rest of a packet after a reply line belongs to the

@@ -10,8 +10,16 @@
 
 namespace pw {
 
+namespace {
+// Four address bytes as four decimal numbers joined by dots.
+std::string DottedDecimal(const unsigned char* bytes) {
+    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+           std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+} // namespace
+
 std::string TagSocket::HostPart() const {
-    return std::string(SplitServerField(Server).Host);
+    return std::string(ServerHostPart(Server));
 }
 
 int32_t TagSocket::PortPart() const {
@@ -24,9 +32,14 @@ void TagSocket::ResolveHost() {
         RaiseSocketError(kMsgErrorResolvingHost);
     hostName_.fill(0);
     host.copy(hostName_.data(), host.size());
+    peerHostName_ = host;
     RemoteAddress = SharedWinsock().inet_addr(hostName_.data());
-    if (RemoteAddress != INADDR_NONE)
+    if (RemoteAddress != INADDR_NONE) {
+        // The address as connected, not as written: "010.0.0.1" is 8.0.0.1 to inet_addr.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&RemoteAddress);
+        peerHostName_ = DottedDecimal(bytes);
         return;
+    }
 
     lookupResult_.fill(0);
     AsyncHandle = SharedWinsock().WSAAsyncGetHostByName(EventWindow.Handle(), WM_HOSTLOOKUP,
@@ -46,8 +59,7 @@ void TagSocket::ResolveHost() {
     if (entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length < 4)
         RaiseSocketError(kMsgErrorResolvingHost);
     const auto* bytes = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
-    const std::string dotted = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
-                               std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+    const std::string dotted = DottedDecimal(bytes);
     RemoteAddress = SharedWinsock().inet_addr(dotted.c_str());
     if (RemoteAddress == INADDR_NONE)
         RaiseSocketError(kMsgErrorResolvingHost);

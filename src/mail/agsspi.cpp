@@ -65,6 +65,7 @@ const SecurityFunctionTableA& TagSspi::Sspi() {
 
 void TagSspi::ReplaceTable(const SecurityFunctionTableA* table) {
     replacement_ = table;
+    ++generation_;
 }
 
 // Calls the certificate library's function of the same name as the wrapper.
@@ -95,6 +96,20 @@ BOOL TagSspi::CryptDecodeObjectEx(DWORD encoding, LPCSTR structType, const BYTE*
 }
 BOOL TagSspi::CertFreeCertificateContext(PCCERT_CONTEXT cert) {
     return PW_CRYPT_CALL(CertFreeCertificateContext, cert);
+}
+
+BOOL TagSspi::CryptEncodeObjectEx(DWORD encoding, LPCSTR structType, const void* structInfo,
+                                  DWORD flags, PCRYPT_ENCODE_PARA para, void* encoded,
+                                  DWORD* encodedSize) {
+    return PW_CRYPT_CALL(CryptEncodeObjectEx, encoding, structType, structInfo, flags, para,
+                         encoded, encodedSize);
+}
+BOOL TagSspi::CryptHashCertificate2(LPCWSTR algorithm, DWORD flags, void* reserved,
+                                    const BYTE* data, DWORD size, BYTE* hash, DWORD* hashSize) {
+    // Windows Vista and later; the headers show it only to programs that require them.
+    using Function = BOOL(WINAPI*)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
+    return CryptProc<Function>("CryptHashCertificate2")(algorithm, flags, reserved, data, size,
+                                                        hash, hashSize);
 }
 
 #undef PW_CRYPT_CALL

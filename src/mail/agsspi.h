@@ -3,12 +3,21 @@
 // program links neither library.
 #pragma once
 
+// The chain parameters' URL retrieval time-out is among the fields this adds.
+#ifndef CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#endif
 #include <windows.h>
 #include <wincrypt.h>
 #ifndef SECURITY_WIN32
 #define SECURITY_WIN32
 #endif
 #include <security.h>
+// SCH_CREDENTIALS and TLS_PARAMETERS (the only way to TLS 1.3) stand behind this switch.
+#ifndef SCHANNEL_USE_BLACKLISTS
+#define SCHANNEL_USE_BLACKLISTS
+#endif
+#include <subauth.h>
 #include <schannel.h>
 
 #include <string>
@@ -36,6 +45,8 @@ public:
     // Puts another table in its place (null: Secure Channel's own again), through which tests
     // make Secure Channel answer as a Windows would that they do not run on.
     void ReplaceTable(const SecurityFunctionTableA* table);
+    // Counts the replacements: what was acquired through an earlier table is acquired again.
+    unsigned TableGeneration() const { return generation_; }
 
     BOOL CertGetCertificateChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT cert, LPFILETIME time,
                                  HCERTSTORE additionalStore, PCERT_CHAIN_PARA para, DWORD flags,
@@ -49,6 +60,10 @@ public:
                              DWORD encodedSize, DWORD flags, PCRYPT_DECODE_PARA para, void* decoded,
                              DWORD* decodedSize);
     BOOL CertFreeCertificateContext(PCCERT_CONTEXT cert);
+    BOOL CryptEncodeObjectEx(DWORD encoding, LPCSTR structType, const void* structInfo, DWORD flags,
+                             PCRYPT_ENCODE_PARA para, void* encoded, DWORD* encodedSize);
+    BOOL CryptHashCertificate2(LPCWSTR algorithm, DWORD flags, void* reserved, const BYTE* data,
+                               DWORD size, BYTE* hash, DWORD* hashSize);
 
 private:
     // The certificate library's function, typed; raises ESecurityDLLError when it is missing.
@@ -65,6 +80,7 @@ private:
     UniqueModule crypt32_;
     const SecurityFunctionTableA* table_ = nullptr;
     const SecurityFunctionTableA* replacement_ = nullptr;
+    unsigned generation_ = 0;
 };
 
 // The one binding of the process, loaded when a TLS channel first needs it.

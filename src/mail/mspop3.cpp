@@ -80,7 +80,7 @@ void TmsCustomPOP::Secure() {
     Stage_ = TStage::Securing;
     LARGE_INTEGER start{}, end{}, frequency{};
     QueryPerformanceCounter(&start);
-    StartTls(TlsPeer{HostPart(), TlsPin});
+    StartTls(TlsPeer{PeerHostName(), TlsPin});
     if (!TraceEnabled())
         return;
     QueryPerformanceCounter(&end);
@@ -186,13 +186,10 @@ void TmsRemotePOP::GetMessageInfo(int32_t index, TmsRemoteInfoItem& item) {
 
 std::string TmsRemotePOP::GetUniqueId(int32_t index, const std::string& fallback) {
     SendLine("UIDL " + std::to_string(index + 1));
+    // A negative reply gives the header's id; a failed read (time-out, a closed or refused TLS
+    // session) fails the walk: the session it ran on cannot go on.
     std::string line;
-    try {
-        ReadReply(line);
-    } catch (const Exception& e) {
-        TraceCaught("UIDL " + std::to_string(index + 1), e);
-        line.clear(); // the header's id serves instead
-    }
+    ReadReply(line);
     return UidlReplyId(line, fallback);
 }
 

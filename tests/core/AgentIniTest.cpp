@@ -138,11 +138,54 @@ TEST(AgentIni, FirstOfTwoEqualKeysCountsAndSectionsOfOneHostMerge) {
     ASSERT_EQ(settings.Servers.size(), 1u);
     EXPECT_EQ(settings.TlsFor("x.org").Mode, TlsMode::Off);
     EXPECT_EQ(settings.TlsFor("x.org").Pin, kPin);
-    ASSERT_EQ(settings.Warnings.size(), 3u);
+    ASSERT_EQ(settings.Warnings.size(), 4u);
     EXPECT_EQ(settings.Warnings[1],
               "pwagent.ini line 4: tls given again (first on line 3), ignored");
     EXPECT_EQ(settings.Warnings[2],
               "pwagent.ini line 8: TLS given again (first on line 6), ignored");
+    // A pin that no TLS session checks: its owner wanted TLS, so no clear password either.
+    EXPECT_EQ(settings.Warnings[3], "pwagent.ini line 9: Pin for 'x.org' without TLS: its "
+                                    "password is never sent in clear text, except on port 995 "
+                                    "(implicit TLS)");
+    EXPECT_FALSE(settings.TlsFor("x.org").AllowClearPasswords);
+    // The unreadable TLS line of [Defaults] concerns every server.
+    EXPECT_EQ(settings.UnreadableLine, 2u);
+    EXPECT_FALSE(settings.TlsFor("other.org").AllowClearPasswords);
+}
+
+TEST(AgentIni, UnicodeFilesReadAsTheirTextAndUnreadableSecurityLinesFailSafe) {
+    const std::string text = "[Defaults]\r\nAllowClearPasswords=no\r\n[Server a.org]\r\n"
+                             "AllowClearPasswords=yes\r\n";
+    std::string le = "\xFF\xFE", be = "\xFE\xFF", bare;
+    for (char c : text) {
+        le += std::string{c, '\0'};
+        be += std::string{'\0', c};
+        bare += std::string{c, '\0'};
+    }
+    for (const std::string& file : {le, be, bare, "\xEF\xBB\xBF" + text}) {
+        const AgentSettingsFile settings = ParseAgentIni(file);
+        EXPECT_TRUE(settings.Warnings.empty()) << settings.Warnings.front();
+        EXPECT_FALSE(settings.TlsFor("b.org").AllowClearPasswords);
+        EXPECT_TRUE(settings.TlsFor("a.org").AllowClearPasswords);
+    }
+    // A lone surrogate in a server's line: that server alone gets no clear password; a broken
+    // section header leaves every server without one. Other lines only warn.
+    std::string broken =
+        le.substr(0, 2 + 2 * 57) + std::string("\x00\xD8", 2) + le.substr(2 + 2 * 57);
+    AgentSettingsFile settings = ParseAgentIni(broken);
+    EXPECT_EQ(settings.Warnings,
+              std::vector<std::string>{"pwagent.ini line 4: line is not valid text, ignored"});
+    EXPECT_EQ(settings.UnreadableLine, 4u);
+    EXPECT_FALSE(settings.TlsFor("a.org").AllowClearPasswords);
+    EXPECT_FALSE(settings.UnreadableDefaults);
+    settings = ParseAgentIni("[Server b.org\nTLS=implicit\n[Defaults]\nBalloons=maybe\n");
+    EXPECT_EQ(settings.UnreadableLine, 2u);
+    EXPECT_FALSE(settings.TlsFor("c.org").AllowClearPasswords);
+    settings = ParseAgentIni("[Defaults]\nBalloons=maybe\n[Server pop.example.com.]\nTLS=x\n");
+    EXPECT_EQ(settings.UnreadableLine, 4u);
+    EXPECT_TRUE(settings.TlsFor("other.org").AllowClearPasswords);
+    // Blanks and the root's dot name the same host.
+    EXPECT_FALSE(settings.TlsFor(" POP.example.com.:110").AllowClearPasswords);
 }
 
 TEST(AgentIni, OverLongLinesAreSkippedAndKeepTheirKeysOutOfTheSectionBefore) {

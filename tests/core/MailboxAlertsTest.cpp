@@ -91,5 +91,32 @@ TEST(MailboxAlerts, TextsFitABalloon) {
     EXPECT_EQ(FitText(kAlertTitle, kMaxBalloonTitle), "pwagent");
 }
 
+TEST(MailboxAlerts, AFailedHandshakeIsToldAfterTheSecondCheckInARow) {
+    MailboxAlerts alerts;
+    EXPECT_EQ(alerts.Failed("joe@x", AlertReason::TlsFailed), std::nullopt);
+    EXPECT_EQ(alerts.Failed("joe@x", AlertReason::Unreachable), std::nullopt); // breaks the run
+    EXPECT_EQ(alerts.Failed("joe@x", AlertReason::TlsFailed), std::nullopt);
+    EXPECT_EQ(alerts.Failed("joe@x", AlertReason::TlsFailed),
+              "pwagent: joe@x cannot be checked: the connection to the server cannot be secured "
+              "(TLS)");
+    // A version refused is the user's to act on at once, in the handshake's own words.
+    EXPECT_EQ(alerts.Failed("ann@x", AlertReason::TlsVersion, "the server offers only TLS 1.0"),
+              "pwagent: ann@x cannot be checked: the server offers only TLS 1.0");
+}
+
+TEST(MailboxAlerts, APinnedCertificateNearItsEndIsToldOnce) {
+    MailboxAlerts alerts;
+    EXPECT_EQ(alerts.Succeeded("joe@x"), std::nullopt);
+    EXPECT_EQ(alerts.Succeeded("joe@x", kPinExpiryWarningDays + 1), std::nullopt);
+    EXPECT_EQ(alerts.Succeeded("joe@x", 9),
+              "pwagent: the pinned certificate of joe@x expires in 9 days: pin the server's "
+              "next key too");
+    EXPECT_EQ(alerts.Succeeded("joe@x", 8), std::nullopt);
+    EXPECT_EQ(alerts.Succeeded("ann@x", 0),
+              "pwagent: the pinned certificate of ann@x expires today: pin the server's next key "
+              "too");
+    EXPECT_EQ(UnreadableSettingsText(7), "pwagent.ini line 7 cannot be read");
+}
+
 } // namespace
 } // namespace pw

@@ -17,7 +17,10 @@ TEST(ServerField, SplitsAtTheFirstColonAndTrimsOnlyTheMatchedHost) {
     EXPECT_EQ(padded.Host, " pop.example.com ");
     EXPECT_TRUE(padded.HasPort);
     EXPECT_EQ(padded.Port, "995:1");
-    EXPECT_EQ(ServerHostPart(" pop.example.com :995"), "pop.example.com");
+    // Blanks and the root's final dot are dropped once, for every user of the host.
+    EXPECT_EQ(ServerHostPart(" pop.example.com. :995"), "pop.example.com");
+    EXPECT_EQ(NormaliseHost("pop.example.com .. "), "pop.example.com");
+    EXPECT_EQ(NormaliseHost(" . "), ".");
 
     const ServerFieldParts bare = SplitServerField("host:");
     EXPECT_TRUE(bare.HasPort);
