@@ -9,6 +9,10 @@
 #     wrongname.pem wrongname.key    signed by the CA for DNS:wrong.example only
 #     selfsigned.pem selfsigned.key  self-signed for DNS:localhost and IP:127.0.0.1
 #     selfsigned.sha256              the self-signed one's SHA-256, 64 lowercase hex digits
+#     selfsigned.spki256             the SHA-256 of its public key (SubjectPublicKeyInfo)
+#     renewed.pem                    self-signed again with selfsigned.key: a renewal, same key
+#     expiring.pem expiring.key      signed by the CA for localhost, 127.0.0.1, ending in 7 days
+#     expiring.sha256                its SHA-256
 # Each *.pem of a server holds its certificate; *-chain.pem adds the CA after it.
 set -euo pipefail
 
@@ -23,7 +27,8 @@ mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 cd "$dir"
 
-all=(ca.pem server.pem expired.pem wrongname.pem selfsigned.pem selfsigned.sha256)
+all=(ca.pem server.pem expired.pem wrongname.pem selfsigned.pem selfsigned.sha256
+    selfsigned.spki256 renewed.pem expiring.pem expiring.sha256)
 complete=1
 for file in "${all[@]}"; do
     [ -s "$file" ] || complete=0
@@ -86,6 +91,8 @@ signed server "DNS:localhost,IP:127.0.0.1" "$(date -u -d '-1 day' +%Y%m%d%H%M%SZ
 signed expired "DNS:localhost,IP:127.0.0.1" 20200101000000Z 20201231000000Z
 signed wrongname "DNS:wrong.example" "$(date -u -d '-1 day' +%Y%m%d%H%M%SZ)" \
     "$(date -u -d '+3 years' +%Y%m%d%H%M%SZ)"
+signed expiring "DNS:localhost,IP:127.0.0.1" "$(date -u -d '-80 days' +%Y%m%d%H%M%SZ)" \
+    "$(date -u -d '+7 days' +%Y%m%d%H%M%SZ)"
 rm -f ca.cnf
 
 newkey selfsigned.key
@@ -93,6 +100,15 @@ openssl req -new -x509 -key selfsigned.key -out selfsigned.pem -days 1095 -subj 
     -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" -addext "basicConstraints=CA:FALSE" \
     -addext "extendedKeyUsage=serverAuth" 2>/dev/null
 openssl x509 -in selfsigned.pem -outform DER | sha256sum | cut -d' ' -f1 >selfsigned.sha256
+# The key's pin, read as docs/ tells users to read it.
+openssl x509 -in selfsigned.pem -pubkey -noout | openssl pkey -pubin -outform DER |
+    sha256sum | cut -d' ' -f1 >selfsigned.spki256
+# The renewal: same key, another certificate (new serial and dates).
+openssl req -new -x509 -key selfsigned.key -out renewed.pem -days 730 -subj "/CN=localhost" \
+    -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" -addext "basicConstraints=CA:FALSE" \
+    -addext "extendedKeyUsage=serverAuth" 2>/dev/null
+cp selfsigned.key renewed.key
+openssl x509 -in expiring.pem -outform DER | sha256sum | cut -d' ' -f1 >expiring.sha256
 
 # Readable to the services that load them under their own users (dovecot, stunnel).
-chmod 644 ./*.pem ./*.key selfsigned.sha256
+chmod 644 ./*.pem ./*.key ./*.sha256 ./*.spki256

@@ -39,16 +39,22 @@ if [ "$(id -u)" -eq 0 ]; then
         echo "foreground = no"
         echo "pid = $stunnel_dir/stunnel.pid"
         echo "output = $stunnel_dir/stunnel.log"
-        for kind in good:server expired:expired wrongname:wrongname selfsigned:selfsigned; do
+        for kind in good:server expired:expired wrongname:wrongname selfsigned:selfsigned \
+            renewed:renewed expiring:expiring tls10:server; do
             front_port="$(free_port)"
             printf '[%s]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\n' \
                 "${kind%%:*}" "$front_port" "$tls_backend_port"
-            if [ "${kind#*:}" = selfsigned ]; then
-                echo "cert = $certs_dir/selfsigned.pem"
-            else
-                echo "cert = $certs_dir/${kind#*:}-chain.pem"
-            fi
+            case "${kind#*:}" in
+            selfsigned | renewed) echo "cert = $certs_dir/${kind#*:}.pem" ;;
+            *) echo "cert = $certs_dir/${kind#*:}-chain.pem" ;;
+            esac
             echo "key = $certs_dir/${kind#*:}.key"
+            # A server that speaks nothing newer than TLS 1.0 (its ciphers need the lowest
+            # security level of OpenSSL 3).
+            if [ "${kind%%:*}" = tls10 ]; then
+                printf 'sslVersionMin = TLSv1\nsslVersionMax = TLSv1\nsecurityLevel = 0\n'
+                echo "ciphers = DEFAULT:@SECLEVEL=0"
+            fi
             name="$(echo "${kind%%:*}" | tr '[:lower:]' '[:upper:]')"
             export "PW_TLS_FRONT_$name=$front_port"
         done
@@ -56,7 +62,9 @@ if [ "$(id -u)" -eq 0 ]; then
     stunnel4 "$stunnel_dir/stunnel.conf" || { cat "$stunnel_dir/stunnel.log" >&2; exit 1; }
     export PW_TLS_BACKEND_PORT="$tls_backend_port" PW_TLS_CA="$certs_dir/ca.pem"
     PW_TLS_SELFSIGNED_SHA256="$(cat "$certs_dir/selfsigned.sha256")"
-    export PW_TLS_SELFSIGNED_SHA256
+    PW_TLS_SELFSIGNED_SPKI256="$(cat "$certs_dir/selfsigned.spki256")"
+    PW_TLS_EXPIRING_SHA256="$(cat "$certs_dir/expiring.sha256")"
+    export PW_TLS_SELFSIGNED_SHA256 PW_TLS_SELFSIGNED_SPKI256 PW_TLS_EXPIRING_SHA256
     dovecot_users=()
     for i in 1 2 3 4 5 6 7 8; do
         "$PW_ROOT/scripts/dovecot.sh" adduser "$dovecot_dir" "pwuser$i" "secret$i"

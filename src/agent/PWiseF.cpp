@@ -391,6 +391,8 @@ void TPlaceHolder::LoadSettings() {
         AgentIni = ParseAgentIni(*text);
         for (const std::string& warning : AgentIni.Warnings)
             Trace(warning);
+        if (AgentIni.UnreadableLine)
+            ShowAlert(UnreadableSettingsText(*AgentIni.UnreadableLine));
     }
     ScheduleType = Trim(ReadClientSetting("Auto Schedule", "Type")).substr(0, 1);
     if (BackgroundMode)

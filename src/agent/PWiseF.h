@@ -198,6 +198,8 @@ private:
     void CloseMailboxQuietly();
     // Tells the user, once, why a mailbox cannot be checked when it is something to act on.
     void ReportMailboxFailure(const std::string& address, const std::exception& error);
+    // Traces the alert and shows it as a balloon unless the settings turn balloons off.
+    void ShowAlert(const std::optional<std::string>& text);
     bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
     void SetLabel3(const std::string& text);
     void SetLabel8(const std::string& text);

@@ -171,7 +171,7 @@ std::optional<int32_t> TPlaceHolder::CountNewMail(const AccountRecord& record,
             POPbox.CountNewMessages();
             newMessages = POPbox.NewMessageCount;
         }
-        Alerts.Succeeded(record.AccountAddress.str());
+        ShowAlert(Alerts.Succeeded(record.AccountAddress.str(), POPbox.TlsPinnedDaysLeft()));
     } catch (const std::exception& e) {
         Trace("mailbox " + record.AccountAddress.str() + " failed: " + e.what());
         newMessages.reset();
@@ -188,6 +188,11 @@ std::optional<AlertReason> ReasonToTell(const std::exception& error, TmsCustomPO
         return AlertReason::Certificate;
     if (dynamic_cast<const ETlsRequiredError*>(&error) != nullptr)
         return AlertReason::TlsNotOffered;
+    if (dynamic_cast<const ETlsVersionError*>(&error) != nullptr)
+        return AlertReason::TlsVersion;
+    if (stage == TmsCustomPOP::TStage::Securing &&
+        dynamic_cast<const ETlsError*>(&error) != nullptr)
+        return AlertReason::TlsFailed;
     if (dynamic_cast<const EClearPasswordError*>(&error) != nullptr)
         return AlertReason::ClearPasswordRefused;
     if (stage == TmsCustomPOP::TStage::LoggingIn &&
@@ -205,7 +210,10 @@ void TPlaceHolder::ReportMailboxFailure(const std::string& address, const std::e
     const std::optional<AlertReason> reason = ReasonToTell(error, POPbox.Stage());
     if (!reason)
         return;
-    const std::optional<std::string> text = Alerts.Failed(address, *reason, error.what());
+    ShowAlert(Alerts.Failed(address, *reason, error.what()));
+}
+
+void TPlaceHolder::ShowAlert(const std::optional<std::string>& text) {
     if (!text)
         return;
     Trace("alert: " + *text);

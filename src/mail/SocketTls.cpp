@@ -10,8 +10,7 @@
 
 namespace pw {
 
-SocketTls::SocketTls(TlsPeer peer, std::string leftover)
-    : channel_(std::move(peer)), in_(std::move(leftover)) {}
+SocketTls::SocketTls(TlsPeer peer) : channel_(std::move(peer)) {}
 
 bool SocketTls::Receive(std::string_view bytes, std::string& plain) {
     in_.append(bytes);
@@ -43,10 +42,11 @@ void TagSocket::StartTls(TlsPeer peer) {
     // What goes to the server next; after a failure, the alert that says why.
     std::string out;
     try {
-        // Nothing the server sent after its last clear-text line may be read as clear text.
-        tls_ = std::make_unique<SocketTls>(std::move(peer), std::move(received_));
-        received_.clear();
-        scanned_ = 0;
+        // Nothing the server sent after its last clear-text line may be read as clear text, and
+        // no TLS server speaks before our hello: whatever came is refused unread.
+        if (!received_.empty())
+            throw ETlsError("the server sent more before the TLS handshake began");
+        tls_ = std::make_unique<SocketTls>(std::move(peer));
         tls_->Start(out);
         bool established = false;
         while (!established) {

@@ -13,9 +13,8 @@ namespace pw {
 
 class SocketTls {
 public:
-    // leftover is what the server sent after its last clear-text line: it can only be the
-    // start of the handshake, never a reply line. Raises as TlsChannel does.
-    SocketTls(TlsPeer peer, std::string leftover);
+    // Raises as TlsChannel does.
+    explicit SocketTls(TlsPeer peer);
 
     bool Established() const { return channel_.Established(); }
     // Appends the ClientHello to out.

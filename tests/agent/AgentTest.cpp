@@ -326,6 +326,24 @@ TEST_F(StandAloneCheck, AFailureToActOnIsToldOnceAndAgainWhenItsReasonChanges) {
     EXPECT_FALSE(agent.POPbox.IsSocketOpen());
 }
 
+// A settings file saved by Notepad as "Unicode" is read as its text; a security line in it that
+// cannot be read is told once, and that server gets no password in clear text.
+TEST_F(StandAloneCheck, AnUnreadableSecurityLineInAUnicodeSettingsFileFailsSafe) {
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
+    std::string ini = "\xFF\xFE";
+    for (char c : std::string("[Defaults]\r\nBalloons=yes\r\n[Server 127.0.0.1]\r\nTLS=stsl\r\n"))
+        ini += std::string{c, '\0'};
+    WriteTextFile(dir_ + "pwagent.ini", ini);
+    TPlaceHolder& agent = Start({"1"});
+    EXPECT_EQ(CountTrace("alert: pwagent.ini line 4 cannot be read"), 1);
+    agent.CheckNow1Click();
+    EXPECT_EQ(CountTrace("alert: pwagent: one@x cannot be checked: the password would be sent in "
+                         "clear text"),
+              1);
+    const auto transcript = server_.Transcript();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER one"), 0);
+}
+
 TEST_F(StandAloneCheck, DoubleClickWhileACheckRunsDoesNothing) {
     test::SessionScript slow;
     slow.replyDelayMs = 300;

@@ -137,6 +137,36 @@ TEST_F(Pop3TlsTest, ASilentServerTimesOutDuringTheHandshake) {
     ::closesocket(listener);
 }
 
+TEST_F(Pop3TlsTest, TheAddressCheckedIsTheAddressConnected) {
+    ServeBehindTheFronts();
+    // Short forms that inet_addr reads as 127.0.0.1 are checked as that address (the
+    // certificate names it), not as a name; blanks and a final dot are dropped first.
+    for (const std::string host : {"127.1", " 127.0.0.1. ", "0x7f.0.0.1"}) {
+        SCOPED_TRACE(host);
+        pop.Server = host + ":" + std::to_string(tls.good);
+        pop.Tls = TlsMode::Implicit;
+        pop.OpenMailbox();
+        EXPECT_EQ(pop.PeerHostName(), "127.0.0.1");
+        EXPECT_EQ(pop.MessageCount, 2);
+        pop.CloseMailbox();
+    }
+    pop.Server = "0177.0.0.1:" + std::to_string(tls.wrongName);
+    EXPECT_EQ(ErrorOf<ECertificateError>([&] { pop.OpenMailbox(); }),
+              "the server's certificate does not match the name 127.0.0.1");
+}
+
+TEST_F(Pop3TlsTest, BytesAfterTheStlsAnswerNeverReachTheReplyReader) {
+    SessionScript script;
+    script.replies["STLS"] = Response::Raw("+OK begin TLS\r\n+OK injected\r\n");
+    ServeBehindTheFronts(script);
+    pop.Server = test::Loopback(tls.backend);
+    pop.Tls = TlsMode::Stls;
+    EXPECT_EQ(ErrorOf<ETlsError>([&] { pop.OpenMailbox(); }),
+              "the server sent more before the TLS handshake began");
+    EXPECT_FALSE(pop.IsSocketOpen());
+    EXPECT_EQ(server.Transcript(), std::vector<std::string>{"STLS"});
+}
+
 class Pop3DovecotTlsTest : public test::DovecotTest {};
 
 TEST_F(Pop3DovecotTlsTest, StlsAndPop3sReachTheSameMailbox) {

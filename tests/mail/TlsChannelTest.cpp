@@ -465,5 +465,142 @@ TEST(TagSspi, MissingLibrariesAndFunctionsRaiseTheirOwnError) {
     EXPECT_THROW(noChainFunction.CertFreeCertificateChain(nullptr), ESecurityDLLError);
 }
 
+// Secure Channel answering as Windows does where Wine answers otherwise: a table whose entries
+// a test replaces, restored when it ends.
+class ReplacedTable {
+public:
+    ReplacedTable() : table(SharedSspi().Sspi()) { real = table; }
+    ~ReplacedTable() { SharedSspi().ReplaceTable(nullptr); }
+    void Install() { SharedSspi().ReplaceTable(&table); }
+    SecurityFunctionTableA table;
+    static SecurityFunctionTableA real;
+};
+SecurityFunctionTableA ReplacedTable::real{};
+
+TEST_F(TlsChannelFronts, AServerOfOnlyTls10IsRefusedInItsOwnWords) {
+    try {
+        GreetingVia(tls.tls10, TlsPeer{"localhost", ""});
+        ADD_FAILURE() << "a TLS 1.0 session was accepted";
+    } catch (const ETlsVersionError& e) {
+        EXPECT_EQ(e.Message(), "the server offers only TLS 1.0");
+    }
+}
+
+// A Windows whose policy still allows TLS 1.0 negotiates it: the version check refuses it.
+SECURITY_STATUS SEC_ENTRY QueryAsTls10(PCtxtHandle context, ULONG attribute, void* buffer) {
+    const SECURITY_STATUS status =
+        ReplacedTable::real.QueryContextAttributesA(context, attribute, buffer);
+    if (attribute == SECPKG_ATTR_CONNECTION_INFO && status == SEC_E_OK)
+        static_cast<SecPkgContext_ConnectionInfo*>(buffer)->dwProtocol = SP_PROT_TLS1_0_CLIENT;
+    return status;
+}
+
+TEST_F(TlsChannelFronts, AnOldVersionNegotiatedAfterAllIsRefusedAfterTheHandshake) {
+    ReplacedTable windows;
+    windows.table.QueryContextAttributesA = QueryAsTls10;
+    windows.Install();
+    EXPECT_THROW(GreetingVia(tls.good, TlsPeer{"localhost", ""}), ETlsVersionError);
+}
+
+// What AcquireCredentialsHandle was asked for; SCH_CREDENTIALS refused as Windows 10 and older
+// refuse it, or taken as Windows 11 takes it (handed on to Wine as the classic form).
+std::vector<DWORD> acquiredVersions;
+SCHANNEL_CRED classicAsked{};
+TLS_PARAMETERS modernAsked{};
+bool modernRefused = true;
+SECURITY_STATUS SEC_ENTRY AcquireAsWindows(SEC_CHAR* principal, SEC_CHAR* package, ULONG use,
+                                           void* logon, void* data, SEC_GET_KEY_FN getKey,
+                                           void* argument, PCredHandle handle, PTimeStamp expiry) {
+    const DWORD version = *static_cast<const DWORD*>(data);
+    acquiredVersions.push_back(version);
+    SCHANNEL_CRED classic{};
+    if (version == SCH_CREDENTIALS_VERSION) {
+        const auto* modern = static_cast<const SCH_CREDENTIALS*>(data);
+        modernAsked = *modern->pTlsParameters;
+        if (modernRefused)
+            return SEC_E_UNKNOWN_CREDENTIALS;
+        classic.dwVersion = SCHANNEL_CRED_VERSION;
+        classic.dwFlags = modern->dwFlags;
+        classic.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        data = &classic;
+    } else {
+        classicAsked = *static_cast<const SCHANNEL_CRED*>(data);
+    }
+    return ReplacedTable::real.AcquireCredentialsHandleA(principal, package, use, logon, data,
+                                                         getKey, argument, handle, expiry);
+}
+
+TEST_F(TlsChannelFronts, NewCredentialsFirstThenTheClassicOnesAndOneHandleForEverySession) {
+    for (const bool refused : {true, false}) {
+        ReplacedTable windows;
+        windows.table.AcquireCredentialsHandleA = AcquireAsWindows;
+        windows.Install();
+        acquiredVersions.clear();
+        modernRefused = refused;
+        for (int session = 0; session < 3; ++session)
+            EXPECT_EQ(GreetingVia(tls.good, TlsPeer{"localhost", ""}),
+                      "+OK pwtest POP3 server ready\r\n");
+        const std::vector<DWORD> expected =
+            refused ? std::vector<DWORD>{SCH_CREDENTIALS_VERSION, SCHANNEL_CRED_VERSION}
+                    : std::vector<DWORD>{SCH_CREDENTIALS_VERSION};
+        EXPECT_EQ(acquiredVersions, expected);
+        constexpr DWORD old = SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+        EXPECT_EQ(modernAsked.grbitDisabledProtocols & old, old);
+        EXPECT_EQ(modernAsked.grbitDisabledProtocols & SP_PROT_TLS1_3_CLIENT, 0u);
+    }
+    EXPECT_EQ(classicAsked.grbitEnabledProtocols, DWORD(SP_PROT_TLS1_2_CLIENT));
+    EXPECT_NE(classicAsked.dwFlags & SCH_USE_STRONG_CRYPTO, 0u);
+    EXPECT_NE(classicAsked.dwFlags & SCH_CRED_MANUAL_CRED_VALIDATION, 0u);
+}
+
+TEST_F(TlsChannelFronts, AKeyPinSurvivesARenewalWhereACertificatePinFails) {
+    const std::string key = "spki:" + tls.selfSignedSpki256;
+    EXPECT_EQ(GreetingVia(tls.renewed, TlsPeer{"localhost", key}),
+              "+OK pwtest POP3 server ready\r\n");
+    EXPECT_EQ(CertificateErrorOf([&] {
+                  GreetingVia(tls.renewed, TlsPeer{"localhost", tls.selfSignedSha256});
+              }),
+              "the server's certificate does not match the pinned fingerprint");
+    // Today's certificate and tomorrow's key, side by side before the change.
+    const std::string both = tls.selfSignedSha256 + ", " + key;
+    EXPECT_EQ(GreetingVia(tls.selfSigned, TlsPeer{"localhost", both}),
+              "+OK pwtest POP3 server ready\r\n");
+    EXPECT_EQ(GreetingVia(tls.renewed, TlsPeer{"localhost", both}),
+              "+OK pwtest POP3 server ready\r\n");
+}
+
+TEST_F(TlsChannelFronts, APinnedCertificateTellsTheDaysItHasLeft) {
+    TlsSession pinned(tls.expiring, TlsPeer{"localhost", tls.expiringSha256});
+    pinned.Handshake();
+    ASSERT_TRUE(pinned.channel.PinnedDaysLeft().has_value());
+    EXPECT_GE(*pinned.channel.PinnedDaysLeft(), 5);
+    EXPECT_LE(*pinned.channel.PinnedDaysLeft(), 7);
+    TlsSession trusted(tls.expiring, TlsPeer{"localhost", ""});
+    trusted.Handshake();
+    EXPECT_FALSE(trusted.channel.PinnedDaysLeft().has_value());
+}
+
+// A decryption that reports plaintext outside the record and uses none of it.
+SECURITY_STATUS SEC_ENTRY DecryptOutOfBounds(PCtxtHandle, PSecBufferDesc message, ULONG, PULONG) {
+    SecBuffer* buffers = message->pBuffers;
+    const ULONG length = buffers[0].cbBuffer;
+    buffers[0].pvBuffer = static_cast<char*>(buffers[0].pvBuffer) + length + 16;
+    buffers[0].cbBuffer = 4;
+    buffers[1] = {length, SECBUFFER_EXTRA, nullptr};
+    return SEC_E_OK;
+}
+
+TEST_F(TlsChannelFronts, AMisbehavingDecryptionNeitherReadsOutsideTheRecordNorLoops) {
+    TlsSession session(tls.good, TlsPeer{"localhost", ""});
+    session.Handshake();
+    ReplacedTable broken;
+    broken.table.DecryptMessage = DecryptOutOfBounds;
+    broken.Install();
+    while (FirstTlsRecordLength(session.in) == 0)
+        ASSERT_TRUE(session.connection.Receive(session.in));
+    EXPECT_THROW(session.channel.Decrypt(session.in, session.plain, session.out), ETlsError);
+    EXPECT_EQ(session.plain, "");
+}
+
 } // namespace
 } // namespace pw
