@@ -2,6 +2,8 @@
 // fronts for the scripted server, certificate failures, refusals, and what goes on the wire.
 #include "MailTesting.h"
 
+#include "core/ScopeExit.h"
+#include "mail/agsspi.h"
 #include "mail/mspop3.h"
 #include "support/DovecotEnv.h"
 #include "support/TlsEnv.h"
@@ -165,6 +167,109 @@ TEST_F(Pop3TlsTest, BytesAfterTheStlsAnswerNeverReachTheReplyReader) {
               "the server sent more before the TLS handshake began");
     EXPECT_FALSE(pop.IsSocketOpen());
     EXPECT_EQ(server.Transcript(), std::vector<std::string>{"STLS"});
+}
+
+// A server that renegotiates while the agent reads a reply, as Secure Channel reports it on
+// Windows: the record decrypts with SEC_I_RENEGOTIATE, and the next handshake round has an
+// answer for the server.
+namespace renegotiation {
+SecurityFunctionTableA real{};
+bool armed = false;
+bool refuseCertificate = false;
+bool failHandshake = false;
+char answer[] = "RENEGOTIATION-ANSWER";
+SECURITY_STATUS SEC_ENTRY Decrypt(PCtxtHandle context, PSecBufferDesc message, ULONG sequence,
+                                  PULONG quality) {
+    const SECURITY_STATUS status = real.DecryptMessage(context, message, sequence, quality);
+    if (status != SEC_E_OK || !armed)
+        return status;
+    return SEC_I_RENEGOTIATE;
+}
+SECURITY_STATUS SEC_ENTRY Initialize(PCredHandle credentials, PCtxtHandle context, SEC_CHAR* target,
+                                     ULONG flags, ULONG reserved, ULONG data, PSecBufferDesc input,
+                                     ULONG reserved2, PCtxtHandle newContext, PSecBufferDesc output,
+                                     PULONG attributes, PTimeStamp expiry) {
+    if (failHandshake && context != nullptr) {
+        // The alert that ISC_REQ_EXTENDED_ERROR asks Secure Channel for.
+        output->pBuffers[0].pvBuffer = answer;
+        output->pBuffers[0].cbBuffer = sizeof answer - 1;
+        return SEC_E_ILLEGAL_MESSAGE;
+    }
+    if (!armed)
+        return real.InitializeSecurityContextA(credentials, context, target, flags, reserved, data,
+                                               input, reserved2, newContext, output, attributes,
+                                               expiry);
+    armed = false;
+    output->pBuffers[0].pvBuffer = answer;
+    output->pBuffers[0].cbBuffer = sizeof answer - 1;
+    return SEC_E_OK;
+}
+SECURITY_STATUS SEC_ENTRY Free(void* buffer) {
+    return buffer == answer ? SEC_E_OK : real.FreeContextBuffer(buffer);
+}
+SECURITY_STATUS SEC_ENTRY Query(PCtxtHandle context, ULONG attribute, void* buffer) {
+    if (refuseCertificate && attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT)
+        return SEC_E_INTERNAL_ERROR;
+    return real.QueryContextAttributesA(context, attribute, buffer);
+}
+} // namespace renegotiation
+
+TEST_F(Pop3TlsTest, ARenegotiationIsAnsweredAtOnceAndARefusedCertificateClosesTheSession) {
+    ServeBehindTheFronts();
+    UseFront(tls.good);
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse);
+        pop.OpenMailbox();
+        renegotiation::real = SharedSspi().Sspi();
+        SecurityFunctionTableA windows = renegotiation::real;
+        windows.DecryptMessage = renegotiation::Decrypt;
+        windows.InitializeSecurityContextA = renegotiation::Initialize;
+        windows.FreeContextBuffer = renegotiation::Free;
+        windows.QueryContextAttributesA = renegotiation::Query;
+        SharedSspi().ReplaceTable(&windows);
+        const ScopeExit restore([] { SharedSspi().ReplaceTable(nullptr); });
+        const test::WinsockCalls wire;
+        pop.SendLine("STAT");
+        renegotiation::armed = true;
+        renegotiation::refuseCertificate = refuse;
+        std::string line;
+        if (!refuse) {
+            EXPECT_EQ(pop.ReadReply(line), 1);
+            // Sent while reading, not held back for the next command.
+            const std::string sent = wire.Sent();
+            EXPECT_EQ(sent.substr(sent.size() - (sizeof renegotiation::answer - 1)),
+                      renegotiation::answer);
+        } else {
+            EXPECT_THROW(pop.ReadReply(line), ECertificateError);
+        }
+        renegotiation::armed = false;
+        renegotiation::refuseCertificate = false;
+        // The answer was no real handshake, so the session cannot go on either way; a refused
+        // certificate must have closed it already.
+        EXPECT_EQ(pop.IsSocketOpen(), !refuse);
+        pop.Close();
+    }
+}
+
+TEST_F(Pop3TlsTest, AHandshakeThatFailsSendsItsAlertBeforeClosing) {
+    ServeBehindTheFronts();
+    UseFront(tls.good);
+    renegotiation::real = SharedSspi().Sspi();
+    SecurityFunctionTableA windows = renegotiation::real;
+    windows.InitializeSecurityContextA = renegotiation::Initialize;
+    windows.FreeContextBuffer = renegotiation::Free;
+    SharedSspi().ReplaceTable(&windows);
+    const ScopeExit restore([] {
+        SharedSspi().ReplaceTable(nullptr);
+        renegotiation::failHandshake = false;
+    });
+    renegotiation::failHandshake = true;
+    const test::WinsockCalls wire;
+    EXPECT_THROW(pop.OpenMailbox(), ETlsError);
+    EXPECT_FALSE(pop.IsSocketOpen());
+    const std::string sent = wire.Sent();
+    ASSERT_GE(sent.size(), sizeof renegotiation::answer - 1);
+    EXPECT_EQ(sent.substr(sent.size() - (sizeof renegotiation::answer - 1)), renegotiation::answer);
 }
 
 class Pop3DovecotTlsTest : public test::DovecotTest {};
