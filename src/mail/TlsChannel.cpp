@@ -76,7 +76,8 @@ CredHandle* SharedCredentials() {
     modern.cTlsParameters = 1;
     modern.pTlsParameters = &parameters;
     SECURITY_STATUS status = Acquire(&modern, credentials.Fill());
-    if (status != SEC_E_OK) {
+    const bool classicUsed = status != SEC_E_OK;
+    if (classicUsed) {
         // Older Windows (and Wine) know only SCHANNEL_CRED. TLS 1.2 is asked for by name:
         // Windows 7 leaves it off by default.
         SCHANNEL_CRED classic{};
@@ -87,6 +88,8 @@ CredHandle* SharedCredentials() {
     }
     if (status != SEC_E_OK)
         RaiseTlsFailure("TLS set-up", uint32_t(status), {});
+    Trace(std::string("TLS credentials acquired as ") +
+          (classicUsed ? "SCHANNEL_CRED" : "SCH_CREDENTIALS"));
     credentials.Hold();
     return credentials.get();
 }
