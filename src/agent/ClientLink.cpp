@@ -1,7 +1,8 @@
 // The agent's DDE conversation with the mail client; see ClientLink.h.
 #include "ClientLink.h"
 
-#include "core/AgentRules.h"
+#include "core/AgentTexts.h"
+#include "core/Redaction.h"
 #include "core/Text.h"
 #include "win/MessagePump.h"
 #include "win/Trace.h"

@@ -346,7 +346,7 @@ void TPlaceHolder::LoadSettings() {
     ScheduleType = Trim(ReadClientSetting("Auto Schedule", "Type")).substr(0, 1);
     if (BackgroundMode)
         ScheduleType = "1";
-    for (int i = 0; i < kScheduleEntries; ++i)
+    for (size_t i = 0; i < kScheduleEntries; ++i)
         ScheduleTimes[i] =
             ReadClientSetting("Auto Schedule", "Time" + std::to_string(i + 1)).substr(0, 5);
     Trace("settings: " + std::to_string(Accounts.AccountCount) + " accounts, interval " +

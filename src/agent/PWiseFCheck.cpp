@@ -39,8 +39,11 @@ void TPlaceHolder::ExeTimerTimer() {
         due = MinutesElapsed >= CheckInterval;
     } else {
         const SYSTEMTIME now = Environment.Now();
-        due = ScheduleDue(ScheduleTimes,
-                          FormatHourMinute(now.wHour, now.wMinute, Environment.TimeSeparator()));
+        const auto match = FirstDueEntry(
+            ScheduleTimes, FormatHourMinute(now.wHour, now.wMinute, Environment.TimeSeparator()));
+        // The scan stores the entries it looked at back trimmed; the status window lists them so.
+        NormalizeScheduleEntries(ScheduleTimes, match ? *match + 1 : kScheduleEntries);
+        due = match.has_value();
     }
     if (!due)
         return;

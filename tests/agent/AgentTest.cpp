@@ -43,6 +43,16 @@ protected:
         agent.CheckNow1Click();
         EXPECT_EQ(CountTrace("check due"), checksThen);
     }
+
+    // The simulated dial-up library with this configuration, and settings that dial "Office".
+    void DialThroughTheSimulation(const std::string& config) {
+        WriteTextFile(dir_ + "rassim.txt", config);
+        rasLibraryPath_ = PW_RASSIM_DLL;
+        simConfig_.emplace("PW_RASSIM_CONFIG", dir_ + "rassim.txt");
+        WriteTextFile(dir_ + "setupRAS.RAS",
+                      "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
+    }
+    std::optional<test::ScopedEnvironmentVariable> simConfig_;
 };
 
 TEST_F(AgentTest, WithoutArgumentsEndsAtOnceAndReadsNoFile) {
@@ -360,12 +370,7 @@ TEST_F(StandAloneCheck, RemovingTheFlagFileEndsTheAgentInTheMiddleOfACheck) {
 // The dial-up library failing while the check looks for a connection: the error goes to the
 // exception handler, and the check still ends so that the next one runs.
 TEST_F(AgentTest, ADialUpErrorEndsTheCheckAndTheNextOneRuns) {
-    const std::string config = dir_ + "rassim.txt";
-    WriteTextFile(config, "entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
-    rasLibraryPath_ = PW_RASSIM_DLL;
-    const test::ScopedEnvironmentVariable simConfig("PW_RASSIM_CONFIG", config);
-    WriteTextFile(dir_ + "setupRAS.RAS",
-                  "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
+    DialThroughTheSimulation("entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
     TPlaceHolder& agent = Start({"1"});
     agent.CheckNow1Click();
     ExpectTheCheckEndedAndTheNextOneRuns(agent, 2);
@@ -374,12 +379,7 @@ TEST_F(AgentTest, ADialUpErrorEndsTheCheckAndTheNextOneRuns) {
 // A stand-alone check hangs up after the client's run and again at its end: the line it dialled
 // is hung up once.
 TEST_F(StandAloneCheck, ADialledLineIsHungUpOnceAfterTheRetrieval) {
-    const std::string config = dir_ + "rassim.txt";
-    WriteTextFile(config, "delay 0\nentry Office\nconnect 2\n");
-    rasLibraryPath_ = PW_RASSIM_DLL;
-    const test::ScopedEnvironmentVariable simConfig("PW_RASSIM_CONFIG", config);
-    WriteTextFile(dir_ + "setupRAS.RAS",
-                  "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
+    DialThroughTheSimulation("delay 0\nentry Office\nconnect 2\n");
     WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("two@x", server, "two", "pw"));
     TPlaceHolder& agent = Start({"1"});
     agent.shoot.OnFinished = nullptr; // no client program here: the failure event ends the wait

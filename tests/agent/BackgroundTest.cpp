@@ -2,7 +2,7 @@
 // beside the stand-in client as a real process, talking DDE both ways, against the scripted
 // POP3 server. What the client received is read from its log, what the agent did from its trace.
 #include "agent/PWiseF.h"
-#include "core/AgentRules.h"
+#include "core/ClientCommands.h"
 #include "core/Password.h"
 #include "core/Text.h"
 #include "pop3script/ScriptedPop3Server.h"
