@@ -305,6 +305,7 @@ void TagRas::Connect() {
     try {
         WaitUntil([this] { return Connected || LastError != 0 || CancelRequested || TimedOut; });
     } catch (...) {
+        TraceCaughtCurrent("RAS dial wait");
         Timer.SetEnabled(false);
         throw;
     }
@@ -392,6 +393,7 @@ void TagRas::HangUp() {
         ConnHandle_ = kNoConnection;
     } catch (...) {
         // HangUp never raises; the line state stays as it was.
+        TraceCaughtCurrent("RAS hang-up");
     }
 }
 
@@ -406,6 +408,7 @@ bool TagRas::DialEvent(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) 
         if (OnStatusChange)
             OnStatusChange(*this, StatusText(state));
     } catch (...) {
+        TraceCaughtCurrent("RAS status handler");
     }
     if (!Connected && state == kStateConnected)
         Connected = true;
