@@ -375,6 +375,12 @@ void TagRas::HangUp() {
     const auto hangUp = RasFunction<RasHangUpFn>("RasHangUpA");
     if (!hangUp)
         return;
+    // No live connection: a line hung up already (Dialled stays set) or never dialled here.
+    // Its handle is closed and its end was told: no hang-up call, no second event.
+    if (ConnHandle_ == kNoConnection && !PendingDial_) {
+        Connected = false;
+        return;
+    }
     try {
         if ((Dialled && RasAvailable()) || PendingDial_) {
             hangUp(ConnHandle_);
