@@ -11,16 +11,6 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr size_t kSha256HexSize = 64;
 constexpr std::string_view kPublicKeyPrefix = "spki:";
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string NormalisePin(std::string_view text) {
@@ -28,7 +18,7 @@ std::string NormalisePin(std::string_view text) {
     for (char c : text) {
         if (c == ':' || c == ' ' || c == '\t')
             continue;
-        const int value = HexValue(c);
+        const int value = HexDigitValue(c);
         if (value < 0 || hex.size() == kSha256HexSize)
             return {};
         hex += kHexDigits[value];

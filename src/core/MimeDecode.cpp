@@ -56,16 +56,6 @@ std::optional<std::string> DecodeWord(std::string_view inner, const MessagePump&
     }
 }
 
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 // Ends on every input: a decoded word is never longer than its encoded text, so each decoding

@@ -29,6 +29,9 @@ inline std::string TrimRight(std::string_view text) {
     return std::string(TrimRightView(text));
 }
 
+// The value of a hex digit in either case, -1 for any other byte.
+int HexDigitValue(char c);
+
 // Folds a to z to upper case; other bytes stay.
 std::string UpperCaseAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
