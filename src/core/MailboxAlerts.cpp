@@ -34,6 +34,8 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail) {
         return "the password would be sent in clear text";
     case AlertReason::LoginRefused:
         return "the server refused the login";
+    case AlertReason::ServerRefused:
+        return "the server says: " + std::string(detail);
     case AlertReason::Unreachable:
         break;
     }
@@ -44,6 +46,21 @@ std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_
     return FitText("pwagent: " + std::string(mailbox) +
                        " cannot be checked: " + AlertReasonWords(reason, detail),
                    kMaxBalloonText);
+}
+
+std::string BalloonText(const std::vector<MailboxAlert>& alerts) {
+    if (alerts.size() == 1)
+        return AlertText(alerts[0].Mailbox, alerts[0].Reason, alerts[0].Detail);
+    std::string text =
+        "pwagent: " + std::to_string(alerts.size()) + " mailboxes cannot be checked:";
+    const char* separator = " ";
+    for (const MailboxAlert& alert : alerts) {
+        text += separator + alert.Mailbox + ": " + AlertReasonWords(alert.Reason, alert.Detail);
+        separator = "; ";
+        if (text.size() > kMaxBalloonText)
+            break;
+    }
+    return FitText(text, kMaxBalloonText);
 }
 
 std::optional<std::string> MailboxAlerts::Failed(const std::string& mailbox, AlertReason reason,

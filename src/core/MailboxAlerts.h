@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pw {
 
@@ -18,6 +19,7 @@ enum class AlertReason {
     ClearPasswordRefused, // the settings forbid sending the password without TLS
     LoginRefused,         // the server refused USER or PASS
     Unreachable,          // host not found, connection refused, timed out
+    ServerRefused,        // a lasting refusal in the server's own words (the detail)
 };
 
 // Checks in a row that must fail unreachable before that is told.
@@ -35,6 +37,17 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail);
 
 // "pwagent: x@y cannot be checked: <reason words>", within kMaxBalloonText.
 std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_view detail);
+
+// One mailbox's failure, told with others of the same check in one balloon.
+struct MailboxAlert {
+    std::string Mailbox;
+    AlertReason Reason = AlertReason::Unreachable;
+    std::string Detail;
+};
+
+// The one balloon of a check: a single failure as AlertText says it; several as "pwagent: N
+// mailboxes cannot be checked: a@x: <words>; b@y: <words>", within kMaxBalloonText.
+std::string BalloonText(const std::vector<MailboxAlert>& alerts);
 
 class MailboxAlerts {
 public:

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "win/Binding.h"
 #include "win/MessagePump.h"
 #include "win/Trace.h"
 
@@ -36,6 +37,18 @@ template <size_t N> void CopyTerminated(CHAR (&target)[N], const std::string& va
     target[size] = '\0';
 }
 
+// Windows 7 is version 6.1. RtlGetVersion tells the truth whatever the program's manifest says.
+bool WindowsSevenOrLater() {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto getVersion =
+        LookUpFunction<RtlGetVersionFn>(GetModuleHandleA("ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (getVersion == nullptr || getVersion(&info) != 0)
+        return false;
+    return info.dwMajorVersion > 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion >= 1);
+}
+
 BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
     // The shell reads only cbSize bytes; the larger record is just the declared type.
     NOTIFYICONDATAA full{};
@@ -45,8 +58,8 @@ BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
 } // namespace
 
 TTrayIcon::TTrayIcon(TComponent* owner)
-    : TComponent(owner), ShellNotifyIcon(&ShellNotifyIconA),
-      taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")),
+    : TComponent(owner), RespectQuietTime(WindowsSevenOrLater()),
+      ShellNotifyIcon(&ShellNotifyIconA), taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")),
       // Top-level: the shell broadcasts "TaskbarCreated" when it restarts.
       CallbackWindow(UtilityWindow::Kind::TopLevel,
                      [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&) {
@@ -136,7 +149,7 @@ bool TTrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
     balloon.uID = 0;
     balloon.uFlags = NIF_INFO;
     balloon.uTimeout = kBalloonTimeoutMs;
-    balloon.dwInfoFlags = NIIF_WARNING | NIIF_NOSOUND;
+    balloon.dwInfoFlags = NIIF_WARNING | NIIF_NOSOUND | (RespectQuietTime ? kRespectQuietTime : 0);
     CopyTerminated(balloon.szInfoTitle, title);
     CopyTerminated(balloon.szInfo, text);
     Trace(std::string("tray balloon: \"") + balloon.szInfo + "\"");
@@ -155,6 +168,15 @@ void TTrayIcon::Notify(DWORD message) {
 void TTrayIcon::AddIcon() {
     FillIconData();
     Notify(NIM_ADD);
+    // The version is the shell's for this icon: set again with every add. It needs the longer
+    // record, whose version field is the balloon's time-out.
+    TNotifyIconData version{};
+    version.cbSize = kBalloonRecordSize;
+    version.hWnd = CallbackHandle();
+    version.uID = 0;
+    version.uTimeout = kNotifyVersion;
+    if (ShellNotifyIcon)
+        ShellNotifyIcon(NIM_SETVERSION, &version);
     // An icon loaded with its form reaches the shell only through this refresh.
     if (toolTip_.empty())
         PostMessageA(CallbackHandle(), kRefreshMessage, 0, 0);
@@ -205,7 +227,14 @@ void TTrayIcon::MouseMessage(UINT mouseMessage) {
         Fire(OnDblClick, *this);
         break;
     case WM_RBUTTONUP:
+    case WM_CONTEXTMENU: // the keyboard's menu key or Shift+F10 on the icon
         RightClick();
+        break;
+    case NIN_KEYSELECT: // Enter or Space on the icon: its default action
+        Fire(OnDblClick, *this);
+        break;
+    case NIN_BALLOONUSERCLICK:
+        Fire(OnBalloonClick, *this);
         break;
     default:
         break;

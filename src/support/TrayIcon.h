@@ -30,7 +30,7 @@ struct TNotifyIconData {
     DWORD dwState;
     DWORD dwStateMask;
     CHAR szInfo[256];
-    UINT uTimeout;
+    UINT uTimeout; // also uVersion, for NIM_SETVERSION
     CHAR szInfoTitle[64];
     DWORD dwInfoFlags;
 };
@@ -64,6 +64,10 @@ public:
     static constexpr size_t kMaxBalloonText = sizeof(TNotifyIconData::szInfo) - 1;
     // Windows XP shows a balloon at least 10 s; later versions use the user's setting.
     static constexpr UINT kBalloonTimeoutMs = 10000;
+    // The shell's notifications of the Windows 2000 kind: the balloon's click among them.
+    static constexpr UINT kNotifyVersion = 3;
+    // Windows 7 and later hold such a balloon back during quiet hours and "Do not disturb".
+    static constexpr DWORD kRespectQuietTime = 0x00000080;
 
     // Starts inactive with no icon and no tool tip; takes the design state of its owner.
     explicit TTrayIcon(TComponent* owner = nullptr);
@@ -88,6 +92,9 @@ public:
     // text are cut to what the record holds; an empty text takes a shown balloon away.
     // Nothing happens while the icon is not shown. True when the shell took the balloon.
     bool ShowBalloon(const std::string& title, const std::string& text);
+    // Whether balloons ask to be held during the user's quiet time: by default on the systems
+    // that know the flag (Windows 7 and later; earlier shells may refuse a flag they lack).
+    bool RespectQuietTime;
 
     // Shown at the cursor on a right click; not owned. A chosen item arrives, once the
     // right click is over, as OnMenuCommand with the item's identifier.
@@ -97,7 +104,10 @@ public:
     HWND OwnerWindow = nullptr;
 
     TNotifyEvent OnClick;
+    // Also the keyboard's activation of the icon (Enter or Space on it).
     TNotifyEvent OnDblClick;
+    // The user clicked a balloon of this icon.
+    TNotifyEvent OnBalloonClick;
     TMouseEvent OnRightClick;
     TMenuCommandEvent OnMenuCommand;
 

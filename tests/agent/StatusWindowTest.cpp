@@ -76,7 +76,7 @@ protected:
         window_->OnShow = [this](TpwSchedule& w) { agent_->FillStatusWindow(w); };
         // The shell's view of the tray: the number of the image each icon it got shows.
         agent_->TrayIcon1.ShellNotifyIcon = [this](DWORD message, TNotifyIconData* data) {
-            if (message == NIM_DELETE || !agent_)
+            if (message == NIM_DELETE || message == NIM_SETVERSION || !agent_)
                 return TRUE;
             const int shown = ImageNumber(data->hIcon);
             if (shownImages_.empty() || shownImages_.back() != shown)

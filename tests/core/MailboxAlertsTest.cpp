@@ -91,5 +91,19 @@ TEST(MailboxAlerts, TextsFitABalloon) {
     EXPECT_EQ(FitText(kAlertTitle, kMaxBalloonTitle), "pwagent");
 }
 
+TEST(MailboxAlerts, OneBalloonNamesEveryMailboxOfTheCheck) {
+    const MailboxAlert refused{"a@x", AlertReason::LoginRefused, ""};
+    const MailboxAlert perm{"b@y", AlertReason::ServerRefused, "Your account is not enabled"};
+    EXPECT_EQ(BalloonText({refused}),
+              "pwagent: a@x cannot be checked: the server refused the login");
+    EXPECT_EQ(BalloonText({refused, perm}),
+              "pwagent: 2 mailboxes cannot be checked: a@x: the server refused the login; b@y: "
+              "the server says: Your account is not enabled");
+    const std::vector<MailboxAlert> many(40, perm);
+    const std::string text = BalloonText(many);
+    EXPECT_EQ(text.size(), kMaxBalloonText);
+    EXPECT_EQ(text.substr(0, 40), "pwagent: 40 mailboxes cannot be checked:");
+}
+
 } // namespace
 } // namespace pw
