@@ -5,7 +5,6 @@
 #include "pop3script/ScriptedPop3Server.h"
 #include "support/AgentTesting.h"
 
-
 #include <gtest/gtest.h>
 
 #include <shellapi.h>

@@ -1,6 +1,8 @@
 // Gaps in the agent's time: how they are found, and the one catch-up check they ask for.
 #include "core/Wake.h"
 
+#include "support/ScheduleTables.h"
+
 #include <gtest/gtest.h>
 
 namespace pw {
@@ -12,13 +14,7 @@ int64_t At(int day, int hour, int minute) {
     return LocalMinuteStamp(2026, 12, day, hour, minute);
 }
 
-ScheduleTable Table(std::initializer_list<const char*> entries) {
-    ScheduleTable table;
-    size_t i = 0;
-    for (const char* e : entries)
-        table[i++] = e;
-    return table;
-}
+using test::Table;
 
 TEST(LocalMinuteStamp, CountsAcrossDaysMonthsAndLeapYears) {
     EXPECT_EQ(LocalMinuteStamp(1, 1, 1, 0, 0), 0);
