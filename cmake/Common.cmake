@@ -44,6 +44,14 @@ if(WIN32)
         set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
     endif()
     add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 NOMINMAX WIN32_LEAN_AND_MEAN)
+    if(NOT MSVC)
+        # Reproducible programs: no link time in the PE header, and no folder of this checkout
+        # or build in them (the binary folder may lie inside the source folder: the later map
+        # wins). Release programs are linked stripped: strip would write a time of its own.
+        add_link_options(-Wl,--no-insert-timestamp $<$<CONFIG:Release>:-s>)
+        add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
+                            -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+    endif()
     option(PW_FUZZ "Build libFuzzer targets" OFF)
 else()
     option(PW_SANITIZE "Build the host tree with AddressSanitizer and UBSan" ON)

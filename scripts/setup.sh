@@ -9,7 +9,7 @@ packages=(
     wine wine32:i386 xvfb xauth fonts-dejavu-core
     dovecot-pop3d python3 procps
     libgnutls30:i386 openssl stunnel4
-    nsis zip unzip
+    nsis zip unzip osslsigncode python3-yaml
 )
 
 missing=()

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Tests of the Windows artefacts that scripts/package.sh made in build/package: the zip holds
-# exactly the files of installer/files.txt; the release programs carry no debug sections, stay
-# under their size bounds and carry the version and manifest; under Wine (own prefix, inside
-# xvfb-run) the silent installer puts the files into the folder given by /D=, registers its
-# uninstaller and no autostart, the installed pwagent.exe starts and ends as the built one does,
-# and the silent uninstaller removes what was installed, and only that.
+# exactly the files of installer/files.txt; the winget and Scoop manifests are complete and carry
+# the artefacts' hashes; the release programs carry no debug sections, stay under their size
+# bounds and carry the version and manifest; under Wine (own prefix, inside xvfb-run) the silent
+# installer puts the files and the uninstaller beside it into the folder given by /D=, registers
+# that uninstaller and no autostart, the installed pwagent.exe starts and ends as the built one
+# does, and the silent uninstaller removes what was installed, and only that.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
 
@@ -53,6 +54,10 @@ pw_log "the zip"
 unzip -Z1 "$zip" | grep -v '/$' | sort >"$work/zip.txt"
 check "the zip holds exactly the files of installer/files.txt" same_list "$expected" "$work/zip.txt"
 unzip -q "$zip" -d "$work/zip"
+
+pw_log "the manifests"
+check "the winget and Scoop manifests are complete and name these artefacts" \
+    /usr/bin/python3 "$PW_ROOT/tests/package/check_manifests.py" "$out" "$version"
 
 pw_log "the release programs"
 has_no_debug_sections() { ! i686-w64-mingw32-objdump -h "$1" | grep -q '\.debug'; }
@@ -114,6 +119,8 @@ same_files() {
     while read -r file; do cmp -s "$work/zip/$file" "$folder/$file" || return 1; done <"$expected"
 }
 check "the installed files are those of the zip" same_files
+check "the installed uninstaller is the one SHA256SUMS names" \
+    cmp "$out/$uninstaller" "$folder/$uninstaller"
 check "the uninstall key exists" key_exists
 windows_folder="$(pw_wine_path "$folder")"
 values_right() {
