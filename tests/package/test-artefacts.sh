@@ -16,26 +16,10 @@ readonly kCtrlMaxBytes=$((1024 * 1024))
 # Generous bounds on Wine's waits: a loaded machine must not fail a test.
 readonly kRunSeconds=120
 
-out="$PW_BUILD/package"
-version="$(pw_product_version "$PW_BUILD/win-release")"
-zip="$out/pwagent-$version-win32.zip"
-setup="$out/pwagent-$version-setup.exe"
-uninstaller="pwagent-uninstall.exe"
+source "$(dirname "$0")/common.sh"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\pwagent'
 work="$out/test"
 export WINEPREFIX="$out/wineprefix"
-
-failures=0
-ok() { echo "ok: $*"; }
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-    local what="$1"
-    shift
-    if "$@"; then ok "$what"; else fail "$what"; fi
-}
 
 [ -n "$version" ] && [ -f "$zip" ] && [ -f "$setup" ] || {
     echo "FAILED: no artefacts of version '$version' in $out: run scripts/package.sh" >&2
@@ -181,8 +165,4 @@ check "the uninstaller left the client's files, and only them" \
     same_list "$work/client-before.txt" "$work/client-after.txt"
 check "the uninstall key is gone again" eval '! key_exists'
 
-if [ "$failures" -gt 0 ]; then
-    echo "FAILED: $failures artefact test(s)" >&2
-    exit 1
-fi
-pw_log "all artefact tests passed"
+checks_done artefact

@@ -7,27 +7,12 @@
 # artefacts' hashes. Needs no display.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
-
-out="$PW_BUILD/package"
-version="$(pw_product_version "$PW_BUILD/win-release")"
+source "$(dirname "$0")/common.sh"
 work="$PW_BUILD/release-test"
 copy="$work/src"
 copy_out="$copy/build/package"
 certs="$work/certs"
-artefacts=(pwagent.exe pwctrl.exe pwagent-uninstall.exe "pwagent-$version-win32.zip"
-    "pwagent-$version-setup.exe")
-
-failures=0
-ok() { echo "ok: $*"; }
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-    local what="$1"
-    shift
-    if "$@"; then ok "$what"; else fail "$what"; fi
-}
+artefacts=(pwagent.exe pwctrl.exe "$uninstaller" "$(basename "$zip")" "$(basename "$setup")")
 
 [ -n "$version" ] && [ -f "$out/SHA256SUMS" ] || {
     echo "FAILED: no artefacts in $out: run scripts/package.sh" >&2
@@ -142,8 +127,4 @@ check "a wrong password fails and leaves the program unsigned" eval \
         "$PW_ROOT/scripts/sign.sh" "$work/pwctrl-wrong.exe" 2>/dev/null &&
         cmp "$out/pwctrl.exe" "$work/pwctrl-wrong.exe"'
 
-if [ "$failures" -gt 0 ]; then
-    echo "FAILED: $failures release test(s)" >&2
-    exit 1
-fi
-pw_log "all release tests passed"
+checks_done release
