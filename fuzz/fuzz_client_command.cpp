@@ -2,7 +2,8 @@
 // order, and the "DONE:" and "NEWTIME:" numbers as the agent converts them.
 #include "FuzzReference.h"
 
-#include "core/AgentRules.h"
+#include "core/ClientCommands.h"
+#include "core/Redaction.h"
 #include "core/Errors.h"
 #include "core/Text.h"
 

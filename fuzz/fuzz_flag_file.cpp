@@ -1,7 +1,7 @@
 // Fuzzes the count read from the flag file: the first line as a decimal number, else 0.
 #include "FuzzReference.h"
 
-#include "core/AgentRules.h"
+#include "core/FlagFile.h"
 
 #include <cstddef>
 #include <cstdint>

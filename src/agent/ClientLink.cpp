@@ -1,7 +1,8 @@
 // The agent's DDE conversation with the mail client; see ClientLink.h.
 #include "ClientLink.h"
 
-#include "core/AgentRules.h"
+#include "core/AgentTexts.h"
+#include "core/Redaction.h"
 #include "core/Text.h"
 #include "win/MessagePump.h"
 #include "win/Trace.h"
@@ -20,8 +21,7 @@ bool ClientWindowExists() {
 }
 } // namespace
 
-TClientLink::TClientLink(IClientLinkHost& host, DdeInstance& dde)
-    : host_(host), shared_(host.SharedState()), dde_(dde) {
+TClientLink::TClientLink(IClientLinkHost& host, DdeInstance& dde) : host_(host), dde_(dde) {
     dde_.OnTransaction = [this](DdeInstance&, const DdeTransaction& transaction) {
         return Transaction(transaction);
     };
@@ -33,7 +33,7 @@ TClientLink::~TClientLink() {
 
 void TClientLink::ClientGone() {
     Trace("dde: the client's window is gone");
-    shared_.ClientDone = true;
+    host_.SetClientAnswered(true);
     host_.EndSoon();
 }
 
@@ -48,7 +48,7 @@ TClientLink::Opened TClientLink::OpenLink(bool forRetrieval) {
     Convinn.DdeTopic = "TalkerConversion";
     Clientinn.DdeItem = "TalkerCalls";
     if (forRetrieval)
-        shared_.ClientDone = false;
+        host_.SetClientAnswered(false);
     host_.ResetArrivedCount();
 
     DdeConversation& conversation = Convinn.Conversation;
@@ -80,25 +80,28 @@ bool TClientLink::Poke(const std::string& text) {
 }
 
 void TClientLink::SendToClient(const std::string& text) {
+    SendOne(text);
+}
+
+void TClientLink::SendReport(const std::vector<std::string>& entries) {
+    std::string report = "CHECK:\r\n";
+    for (const std::string& line : entries)
+        report += line + "\r\n";
+    SendOne(report);
+}
+
+void TClientLink::SendOne(const std::string& text) {
     try {
         const Opened opened = OpenLink(false);
         if (opened != Opened::Connected) {
-            shared_.ClientDone = true;
+            host_.SetClientAnswered(true);
             return;
         }
-        if (StartsWith(text, "CHECK:")) {
-            shared_.ReportLines.insert(shared_.ReportLines.begin(), "CHECK:");
-            std::string report;
-            for (const std::string& line : shared_.ReportLines)
-                report += line + "\r\n";
-            Poke(report);
-        } else {
-            Poke(text);
-        }
+        Poke(text);
         CloseLink();
     } catch (const std::exception& e) {
         CloseLink();
-        Trace(std::string("dde: sending failed: ") + e.what());
+        TraceCaught("dde: sending failed", e);
     }
 }
 
@@ -110,17 +113,17 @@ void TClientLink::AskClientToRetrieve(const std::string& list) {
         if (opened == Opened::NotConnected) {
             host_.RunProgram(host_.ProgramDirectory() + "CXsystem.exe " + list, SW_SHOWNORMAL);
             WaitMilliseconds(kWaitAfterClientStartMs);
-            shared_.ClientDone = true;
+            host_.SetClientAnswered(true);
             return;
         }
         if (!Poke("GET:" + list))
-            shared_.ClientDone = true;
+            host_.SetClientAnswered(true);
         CloseLink();
         host_.SetToolTip(kTipClientRetrieving);
         // A client that ends without answering would leave the agent waiting for ever: its
         // window going away ends the wait, and the agent, as at its next attempt to talk to it.
         WaitUntil([this] {
-            if (shared_.ClientDone)
+            if (host_.ClientAnswered())
                 return true;
             if (ClientWindowExists())
                 return false;
@@ -129,8 +132,8 @@ void TClientLink::AskClientToRetrieve(const std::string& list) {
         });
     } catch (const std::exception& e) {
         CloseLink();
-        Trace(std::string("dde: retrieval request failed: ") + e.what());
-        shared_.ClientDone = true;
+        TraceCaught("dde: retrieval request failed", e);
+        host_.SetClientAnswered(true);
     }
 }
 

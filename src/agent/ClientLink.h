@@ -6,19 +6,21 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-#include "agent/AgentState.h"
 #include "win/Dde.h"
 
 namespace pw {
 
-// What the client link needs of the agent: its shared state, a few of its values and ways to
-// act. The agent implements it; the link knows nothing else of it.
+// What the client link needs of the agent: a few of its values and ways to act. The agent
+// implements it; the link knows nothing else of it.
 class IClientLinkHost {
 public:
     virtual ~IClientLinkHost() = default;
-    virtual AgentProcessState& SharedState() = 0;
     virtual const std::string& ProgramDirectory() const = 0;
+    // The retrieval exchange is over: the client answered "DONE:", or it could not be asked.
+    virtual bool ClientAnswered() const = 0;
+    virtual void SetClientAnswered(bool answered) = 0;
     virtual void ResetArrivedCount() = 0;
     virtual void SetToolTip(const std::string& text) = 0;
     // Starts a program by the system's usual search, not waited for.
@@ -32,8 +34,11 @@ public:
 class IClientLink {
 public:
     virtual ~IClientLink() = default;
-    // Pokes one text at the client (a "CHECK:" text sends the report lines).
+    // Pokes one text at the client.
     virtual void SendToClient(const std::string& text) = 0;
+    // Pokes the "CHECK:" reply: the line "CHECK:", then each report entry, every line ended by
+    // CR LF, as one text.
+    virtual void SendReport(const std::vector<std::string>& entries) = 0;
     // Asks the client with "GET:" + list to retrieve, and waits for its "DONE:".
     virtual void AskClientToRetrieve(const std::string& list) = 0;
 };
@@ -64,6 +69,7 @@ public:
     TClientLink& operator=(const TClientLink&) = delete;
 
     void SendToClient(const std::string& text) override;
+    void SendReport(const std::vector<std::string>& entries) override;
     void AskClientToRetrieve(const std::string& list) override;
 
     // A DDE transaction for the client side of this instance (advise data, completions).
@@ -77,10 +83,11 @@ private:
     Opened OpenLink(bool forRetrieval);
     void CloseLink();
     bool Poke(const std::string& text);
+    // One exchange that pokes text; errors are traced and dropped.
+    void SendOne(const std::string& text);
     void ClientGone();
 
     IClientLinkHost& host_;
-    AgentProcessState& shared_;
     DdeInstance& dde_;
 };
 

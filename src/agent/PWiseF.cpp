@@ -1,6 +1,7 @@
 // The agent's main window: its components, start-up, the tray menu, the settings and how the
-// program ends; see PWiseF.h. The check cycle is in PWiseFCheck.cpp, the client's commands in
-// PWiseFClient.cpp.
+// program ends; see PWiseF.h. The due check is in PWiseFCheck.cpp, the walk over the mailboxes
+// in PWiseFWalk.cpp, the client's commands in PWiseFClient.cpp, what the tray shows in
+// PWiseFTray.cpp.
 #include "PWiseF.h"
 
 #include <optional>
@@ -10,6 +11,7 @@
 #include "core/Text.h"
 #include "win/ExceptionHook.h"
 #include "win/MessagePump.h"
+#include "win/ProgramFile.h"
 #include "win/Trace.h"
 
 namespace pw {
@@ -41,35 +43,14 @@ UniqueMenu MakePopupMenu() {
     return menu;
 }
 
-std::string ModuleFileName() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n < MAX_PATH ? n : 0);
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The program file's name without its extension: the agent's DDE service name.
-std::string ProgramName(const std::vector<std::string>& args) {
-    const std::string path = args.empty() ? std::string() : args[0];
-    std::string name = path.substr(DirectoryOf(path).size());
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
-    return name;
-}
-
 } // namespace
 
 AgentEnvironment AgentEnvironment::System(std::vector<std::string> args) {
     AgentEnvironment env;
     if (args.empty())
-        args.push_back(ModuleFileName());
+        args.push_back(ProgramFilePath());
     else
-        args[0] = ModuleFileName();
+        args[0] = ProgramFilePath();
     env.Args = std::move(args);
     env.Now = [] {
         SYSTEMTIME now;
@@ -97,15 +78,16 @@ AgentEnvironment AgentEnvironment::System(std::vector<std::string> args) {
 }
 
 TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environment)
-    : Application(application), Environment(std::move(environment)), PopupMenu1(MakePopupMenu()),
+    : Environment(std::move(environment)), Application(application), PopupMenu1(MakePopupMenu()),
       Timer1(CreateOwned<TTimer>(10000, false)), ExeTimer(CreateOwned<TTimer>(60000, false)),
       Halta(CreateOwned<TTimer>(200, false)), Timer2(CreateOwned<TTimer>(350, false)),
       shoot(CreateOwned<TProcess>()), POPbox(CreateOwned<TmsRemotePOP>()),
       DialUp(CreateOwned<TagRas>(Environment.RasLibraryPath)),
       AppException1(CreateOwned<TAppException>()), TrayIcon1(CreateOwned<TTrayIcon>()),
       Dde(std::make_unique<DdeInstance>()),
-      BackgroundConversation(
-          std::make_unique<DdeServer>(ProgramName(Environment.Args), "BackgroundConversation")),
+      BackgroundConversation(std::make_unique<DdeServer>(
+          ProgramName(Environment.Args.empty() ? std::string() : Environment.Args[0]),
+          "BackgroundConversation")),
       form_(PlaceHolderSpec(application.Handle()),
             [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
                 return HandleMessage(msg, wParam, lParam, result);
@@ -129,7 +111,7 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     // A client that cannot be started ends the wait as if it had retrieved nothing.
     shoot.OnFailed = [this](TObject&, DWORD error) {
         Trace("client could not be started: error " + std::to_string(error));
-        Shared.ClientFinished = true;
+        cycle_.SetClientProgramEnded(true);
     };
 
     POPbox.SetWinsockLoaded(true);
@@ -201,8 +183,8 @@ bool TPlaceHolder::HandleMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT& resul
     case kClientinnChangeMessage:
         ClientinnChange();
         return true;
-    case kRunDeferredChecksMessage:
-        RunDeferredChecks();
+    case kRunQueuedChecksMessage:
+        RunQueuedChecks();
         return true;
     default:
         return false;
@@ -212,11 +194,11 @@ bool TPlaceHolder::HandleMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT& resul
 void TPlaceHolder::OnMenuCommand(UINT id) {
     switch (id) {
     case kStatus1:
-        if (MenuEnabled(kStatus1))
+        if (MenuItemsEnabled())
             Status1Click();
         break;
     case kCheckNow1:
-        if (MenuEnabled(kCheckNow1))
+        if (MenuItemsEnabled())
             CheckNow1Click();
         break;
     case kClose1:
@@ -225,39 +207,6 @@ void TPlaceHolder::OnMenuCommand(UINT id) {
     default:
         break;
     }
-}
-
-bool TPlaceHolder::MenuEnabled(MenuCommand item) const {
-    return (GetMenuState(PopupMenu1.get(), item, MF_BYCOMMAND) & (MF_DISABLED | MF_GRAYED)) == 0;
-}
-
-void TPlaceHolder::EnableMenuItem(MenuCommand item, bool enabled) {
-    ::EnableMenuItem(PopupMenu1.get(), item, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
-}
-
-void TPlaceHolder::SetToolTip(const std::string& text) {
-    if (text != TrayIcon1.ToolTip())
-        Trace("tool tip: " + text);
-    TrayIcon1.SetToolTip(text);
-}
-
-void TPlaceHolder::SetTrayIcon(HICON icon) {
-    for (int i = 0; i < kImageCount; ++i)
-        if (Images[i].get() == icon && i + 1 != trayImage_) {
-            trayImage_ = i + 1;
-            Trace("tray icon: Image" + std::to_string(trayImage_));
-        }
-    TrayIcon1.SetIcon(icon);
-}
-
-void TPlaceHolder::SetLabel3(const std::string& text) {
-    if (Schedule != nullptr)
-        Schedule->SetLabel3(text);
-}
-
-void TPlaceHolder::SetLabel8(const std::string& text) {
-    if (Schedule != nullptr)
-        Schedule->SetLabel8(text);
 }
 
 void TPlaceHolder::RunProgram(const std::string& commandLine, UINT show) {
@@ -284,7 +233,9 @@ void TPlaceHolder::FormCreate() {
     SetApplicationExceptionHandler(
         [this](const std::exception& e) { AppException1.HandleException(*this, e); });
     // Nothing of an earlier start survives: every flag, text and frame as at program start.
-    Shared.Reset();
+    cycle_.Reset();
+    AnimationFrame = 0;
+    started_ = false;
     SetWindowPos(form_.Handle(), nullptr, -5000, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     Timer1.SetEnabled(false);
 
@@ -309,14 +260,14 @@ void TPlaceHolder::FormCreate() {
     }
     MinutesElapsed = 0;
     ArrivedCount = 0;
-    ExeTimer.SetEnabled(true);
+    started_ = true;
+    ShowCheckState();
     LoadSettings();
     Timer1.SetEnabled(true);
     SetToolTip(kTipIdle);
 }
 
 void TPlaceHolder::FormClose() {
-    Shared.ReportLines.clear();
     EndProgram();
 }
 
@@ -326,7 +277,7 @@ void TPlaceHolder::HaltaTimer() {
 }
 
 void TPlaceHolder::TrayIcon1DblClick() {
-    if (!MenuEnabled(kStatus1))
+    if (!MenuItemsEnabled())
         return;
     Status1Click();
 }
@@ -334,14 +285,14 @@ void TPlaceHolder::TrayIcon1DblClick() {
 void TPlaceHolder::Status1Click() {
     if (Schedule == nullptr)
         return;
-    EnableMenuItem(kCheckNow1, false);
-    EnableMenuItem(kStatus1, false);
+    statusWindowOpen_ = true;
+    ShowCheckState();
     Schedule->Show();
     Application.BringToFront();
     SetForegroundWindow(Schedule->Handle());
     WaitUntil([this] { return !Schedule->Visible(); });
-    EnableMenuItem(kStatus1, true);
-    EnableMenuItem(kCheckNow1, true);
+    statusWindowOpen_ = false;
+    ShowCheckState();
     // Showing the window brought the task-bar button back: take it away again.
     NoTask1->SetHideForm(false);
     ProcessMessages();
@@ -356,7 +307,7 @@ void TPlaceHolder::CheckNow1Click() {
 }
 
 void TPlaceHolder::Close1Click() {
-    if (!MenuEnabled(kStatus1)) {
+    if (!MenuItemsEnabled()) {
         GuardedCall([this] {
             if (Schedule != nullptr)
                 Schedule->Close();
@@ -369,7 +320,7 @@ void TPlaceHolder::Close1Click() {
 }
 
 void TPlaceHolder::shootFinished() {
-    Shared.ClientFinished = true;
+    cycle_.SetClientProgramEnded(true);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -398,7 +349,7 @@ void TPlaceHolder::LoadSettings() {
     ScheduleType = Trim(ReadClientSetting("Auto Schedule", "Type")).substr(0, 1);
     if (BackgroundMode)
         ScheduleType = "1";
-    for (int i = 0; i < kScheduleEntries; ++i)
+    for (size_t i = 0; i < kScheduleEntries; ++i)
         ScheduleTimes[i] =
             ReadClientSetting("Auto Schedule", "Time" + std::to_string(i + 1)).substr(0, 5);
     Trace("settings: " + std::to_string(Accounts.AccountCount) + " accounts, interval " +

@@ -6,20 +6,23 @@
 #include <windows.h>
 
 #include <array>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "agent/AgentState.h"
+#include "agent/CheckCycle.h"
 #include "agent/Application.h"
 #include "agent/ClientLink.h"
 #include "agent/pwScheduleF.h"
 #include "core/AccountsFile.h"
 #include "core/AgentIni.h"
-#include "core/AgentRules.h"
+#include "core/AgentTexts.h"
+#include "core/ClientCommands.h"
+#include "core/FlagFile.h"
+#include "core/Redaction.h"
+#include "core/Schedule.h"
 #include "core/DialupFile.h"
 #include "core/MailboxAlerts.h"
 #include "core/Component.h"
@@ -65,7 +68,12 @@ struct TDdeServerItem {
     std::string Text;
 };
 
+// The agent's hidden main window. Its public surface is what the window's description names:
+// the components it owns and their handlers. Everything else is the agent's own state.
 class TPlaceHolder : public TComponent, public IFormOwner, private IClientLinkHost {
+    // First, so that the components made from it (the dial-up library's path) find it made.
+    AgentEnvironment Environment;
+
 public:
     static constexpr int kImageCount = 13;
     // What each of the thirteen pictures stands for.
@@ -76,22 +84,27 @@ public:
         kImageBackgroundIdle = 4, // background: resting with nothing new
         kImageBusyFirst = 5,      // 5 to 13: the nine frames of the busy animation
     };
+    static constexpr int kBusyFrames = kImageCount - kImageBusyFirst + 1;
     // Work that DDE notices leave for the queue.
     static constexpr UINT kClientinnChangeMessage = WM_APP + 20;
-    static constexpr UINT kRunDeferredChecksMessage = WM_APP + 21;
+    static constexpr UINT kRunQueuedChecksMessage = WM_APP + 21;
+
+    class Probe;
 
     TPlaceHolder(TApplication& application, AgentEnvironment environment);
     ~TPlaceHolder() override;
 
     // The status window; created after this window, as at program start.
     void SetStatusWindow(TpwSchedule* window) { Schedule = window; }
+    // Fills the status window from the agent's state: its OnShow.
+    void FillStatusWindow(TpwSchedule& window);
     // Replaces the DDE link with the client (the real one is made with the window).
     void SetClientLink(std::unique_ptr<IClientLink> link) { ClientLink = std::move(link); }
 
     HWND FormHandle() override { return form_.Handle(); }
-    bool Ended() const { return ended_; }
-    // The flags and texts the handlers share (one instance each, reset at start-up).
-    const AgentProcessState& State() const { return Shared; }
+    HICON Image(int number) const { return Images[number - 1].get(); }
+    // Ends the program at once, removing the tray icon first.
+    void EndProgram();
 
     // Handlers.
     void FormCreate();
@@ -109,31 +122,104 @@ public:
     void BackgroundCallsPokeData(const std::string& text, DdeServer::Acknowledgement ack);
     void ClientinnChange();
 
-    // The check cycle.
+    // Components.
+    TApplication& Application;
+    UniqueMenu PopupMenu1;
+    TTimer& Timer1;   // every 10 s: the resting tray picture; the flag-file watch
+    TTimer& ExeTimer; // every 60 s: the minute tick that decides when a check is due
+    TTimer& Halta;    // 200 ms after the client is found gone: ends the agent
+    TTimer& Timer2;   // every 350 ms during a check: the busy animation of the tray icon
+    std::array<UniqueIcon, kImageCount> Images; // Image1 to Image13, see ImageNumber
+    TProcess& shoot;                            // the launcher that starts the mail client
+    TmsRemotePOP& POPbox;
+    TagRas& DialUp;
+    TAppException& AppException1;
+    TNoTask* NoTask1 = nullptr;
+    TTrayIcon& TrayIcon1;
+    TpwSchedule* Schedule = nullptr;
+    std::unique_ptr<DdeInstance> Dde; // the agent's DDEML instance, for the client conversation
+    std::unique_ptr<IClientLink> ClientLink; // Convinn with its item Clientinn
+    std::unique_ptr<DdeServer> BackgroundConversation;
+    TDdeServerItem BackgroundCalls{"BackgroundCalls", "START"};
+
+private:
+    // What a walk over the watched mailboxes does; each check states what differs.
+    struct WalkPolicy {
+        // The first mailbox with new mail ends the walk (the stand-alone due check: the client
+        // it starts fetches every mailbox anyway).
+        bool StopAtFirstNew = false;
+        // Messages are let through once more between the login and the walk over the
+        // messages (due checks).
+        bool PumpBeforeCounting = false;
+        // The client's "STOP" ends the walk after the mailbox in hand (due checks; the client's
+        // own "CHECK" has halted checking itself, so its walk cannot honour it).
+        bool HonourHalt = false;
+        // Each mailbox is announced to the client by "CHECKNOTE:" (the client's check).
+        bool NoteEachMailbox = false;
+    };
+    enum class WalkEnd { Completed, Halted, FoundNew };
+    // What ended, for the one function that shows the cycle's state.
+    enum class CheckEnd { None, DueCheck };
+
+    // What the client link may use of the agent.
+    const std::string& ProgramDirectory() const override { return ProgramDir; }
+    void ResetArrivedCount() override { ArrivedCount = 0; }
+    void RunProgram(const std::string& commandLine, UINT show) override;
+    void EndSoon() override { Halta.SetEnabled(true); }
+    void PostClientItemChange() override;
+    bool ClientAnswered() const override { return cycle_.ClientAnswered(); }
+    void SetClientAnswered(bool answered) override { cycle_.SetClientAnswered(answered); }
+    void SetToolTip(const std::string& text) override;
+
+    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void OnMenuCommand(UINT id);
+    void LoadSettings();
+
+    // The check cycle: PWiseFCheck.cpp.
+    void RunDueCheck();
+    void EndDueCheck();
     bool CheckAllMailboxes();
-    void CheckForClient();
+    void RunStandAloneRetrieval();
     bool ConnectDialUp();
-    // The dial of both checks: a second try after a failure; when that fails too, the check
-    // ends (menu enabled, resting icon) and false is returned.
+    // The dial of both checks: a second try after a failure; when that fails too, the walk
+    // ends (resting icon) and false is returned.
     bool DialForCheck();
     void HangUpDialUp();
-    void StartBusyAnimation();
+    // The one walk over the watched mailboxes of both checks; found is told each mailbox with
+    // new mail and its count.
+    WalkEnd WalkMailboxes(const WalkPolicy& policy,
+                          const std::function<void(const AccountRecord&, int32_t)>& found);
+    // The end of a walk: the busy animation stops, the resting icon and the flag-file watch.
     void FinishCheck();
-    void LoadSettings();
-    void FillStatusWindow(TpwSchedule& window);
+    void PumpBetweenMailboxes();
+    void PrepareMailbox(const AccountRecord& record);
+    // The one mailbox session of both checks: opens the prepared mailbox, counts its new mail
+    // and closes it in every case. The count, or nothing when the mailbox holds no messages or
+    // could not be checked (the trace says why).
+    std::optional<int32_t> CountNewMail(const AccountRecord& record, bool pumpBeforeCounting);
+    void CloseMailboxQuietly();
+    // Tells the user, once, why a mailbox cannot be checked when it is something to act on.
+    void ReportMailboxFailure(const std::string& address, const std::exception& error);
 
-    // Ends the program at once, removing the tray icon first.
-    void EndProgram();
+    // The client's commands: PWiseFClient.cpp.
+    void RunClientCheck(DdeServer::Acknowledgement ack);
+    void CheckForClient();
+    void RunQueuedChecks();
+    void PostQueuedChecks();
 
-    // Menu item states; several handlers read Status1's as the sign that the agent is idle.
-    bool MenuEnabled(MenuCommand item) const;
-    void EnableMenuItem(MenuCommand item, bool enabled);
-
-    void SetToolTip(const std::string& text) override;
+    // What the user sees of the cycle: PWiseFTray.cpp. ShowCheckState is the one place that
+    // sets the menu items, the minute tick and the busy or resting tray picture from the cycle,
+    // and after a due check its tool tip.
+    void ShowCheckState(CheckEnd ended = CheckEnd::None);
+    // The menu items are enabled: no walk of a due check, no client program, no status window.
+    bool MenuItemsEnabled() const;
+    void StartBusyAnimation();
+    void ShowRestingIcon();
     void SetTrayIcon(HICON icon);
-    HICON Image(int number) const { return Images[number - 1].get(); }
-    // Number of the image the agent last gave the tray icon.
-    int TrayImage() const { return trayImage_; }
+    bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
+    void SetLabel3(const std::string& text);
+    void SetLabel8(const std::string& text);
+    void RefreshCountdownLabel();
 
     // Fields.
     std::string ProgramDir;
@@ -154,74 +240,40 @@ public:
     bool NoDial = false;
     bool InterpretScripts = false;
     bool PrintIncoming = false;
+    int32_t AnimationFrame = 0; // the next busy frame, 0 .. kBusyFrames - 1
 
-    // Components.
-    TApplication& Application;
-    AgentEnvironment Environment;
-    UniqueMenu PopupMenu1;
-    TTimer& Timer1;   // every 10 s: the resting tray picture; the flag-file watch
-    TTimer& ExeTimer; // every 60 s: the minute tick that decides when a check is due
-    TTimer& Halta;    // 200 ms after the client is found gone: ends the agent
-    TTimer& Timer2;   // every 350 ms during a check: the busy animation of the tray icon
-    std::array<UniqueIcon, kImageCount> Images; // Image1 to Image13, see ImageNumber
-    TProcess& shoot;                            // the launcher that starts the mail client
-    TmsRemotePOP& POPbox;
-    TagRas& DialUp;
-    TAppException& AppException1;
-    TNoTask* NoTask1 = nullptr;
-    TTrayIcon& TrayIcon1;
-    TpwSchedule* Schedule = nullptr;
-    std::unique_ptr<DdeInstance> Dde; // the agent's DDEML instance, for the client conversation
-    std::unique_ptr<IClientLink> ClientLink;
-    std::unique_ptr<DdeServer> BackgroundConversation;
-    TDdeServerItem BackgroundCalls{"BackgroundCalls", "START"};
+    CheckCycle cycle_;
+    RoutedWindow form_;
+    bool started_ = false;          // start-up has enabled the minute tick
+    bool statusWindowOpen_ = false; // "&Status" waits for the window to close
+    bool ended_ = false;
+    int trayImage_ = 0; // number of the image the tray shows, for the trace
+};
+
+// What tests may see of the agent beyond its components and handlers: values read now, and the
+// busy animation's start and end, which a test drives frame by frame.
+class TPlaceHolder::Probe {
+public:
+    explicit Probe(TPlaceHolder& agent) : agent_(agent) {}
+
+    const std::string& ProgramDir() const { return agent_.ProgramDir; }
+    bool BackgroundMode() const { return agent_.BackgroundMode; }
+    int32_t ArrivedCount() const { return agent_.ArrivedCount; }
+    int32_t CheckInterval() const { return agent_.CheckInterval; }
+    int32_t MinutesElapsed() const { return agent_.MinutesElapsed; }
+    int32_t AccountCount() const { return agent_.Accounts.AccountCount; }
+    const std::string& ScheduleType() const { return agent_.ScheduleType; }
+    const CheckCycle& Cycle() const { return agent_.cycle_; }
+    bool MenuEnabled(MenuCommand item) const;
+    // Number of the image the agent last gave the tray icon.
+    int TrayImage() const { return agent_.trayImage_; }
+    bool Ended() const { return agent_.ended_; }
+
+    void StartBusyAnimation() { agent_.StartBusyAnimation(); }
+    void FinishCheck() { agent_.FinishCheck(); }
 
 private:
-    // What the client link may use of the agent.
-    AgentProcessState& SharedState() override { return Shared; }
-    const std::string& ProgramDirectory() const override { return ProgramDir; }
-    void ResetArrivedCount() override { ArrivedCount = 0; }
-    void RunProgram(const std::string& commandLine, UINT show) override;
-    void EndSoon() override { Halta.SetEnabled(true); }
-    void PostClientItemChange() override;
-
-    bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    void OnMenuCommand(UINT id);
-    void PumpBetweenMailboxes();
-    // Accounts without an "@" in their address are never contacted.
-    static bool IsWatched(const AccountRecord& record);
-    void PrepareMailbox(const AccountRecord& record);
-    // The one mailbox session of both checks: opens the prepared mailbox, counts its new mail
-    // and closes it in every case. The count, or nothing when the mailbox holds no messages or
-    // could not be checked (the trace says why).
-    std::optional<int32_t> CountNewMail(const AccountRecord& record, bool pumpBeforeCounting);
-    void CloseMailboxQuietly();
-    // Tells the user, once, why a mailbox cannot be checked when it is something to act on.
-    void ReportMailboxFailure(const std::string& address, const std::exception& error);
-    bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
-    void SetLabel3(const std::string& text);
-    void SetLabel8(const std::string& text);
-    void RunStandAloneRetrieval();
-    void RefreshCountdownLabel();
-    bool AnyCheckRunning() const;
-    // POPbox is in use: a scheduled or a client check walks the mailboxes.
-    bool MailboxesInUse() const;
-    void RunDueCheck();
-    void EndDueCheck();
-    void EndBusyAnimation();
-    void ShowRestingIcon();
-    void RunClientCheck(DdeServer::Acknowledgement ack);
-    void RunDeferredChecks();
-
-    AgentProcessState Shared;
-    RoutedWindow form_;
-    bool ended_ = false;
-    bool dueCheckRunning_ = false;            // from a due minute tick to the end of its retrieval
-    bool clientCheckRunning_ = false;         // CheckForClient for a "CHECK" command
-    bool checkCommandDuringDueCheck_ = false; // a "CHECK" came while a due check ran
-    // "CHECK" commands that arrived while a check ran, in order; each runs once no check runs.
-    std::deque<DdeServer::Acknowledgement> deferredChecks_;
-    int trayImage_ = 0; // number of the image the tray shows, for the trace
+    TPlaceHolder& agent_;
 };
 
 } // namespace pw

@@ -1,5 +1,5 @@
-// The client's commands: the poke handler of the agent's DDE item and the client checks that
-// wait for a running check; see PWiseF.h.
+// The client's commands: the poke handler of the agent's DDE item, and the client's check with
+// its "CHECK:" reply, which waits in the check cycle's queue while a walk runs; see PWiseF.h.
 #include "PWiseF.h"
 
 #include "core/Errors.h"
@@ -26,18 +26,18 @@ void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
         try {
             ArrivedCount = StrToInt(command.argument);
         } catch (const EConvertError& e) {
-            HandleUncaughtException(e);
+            HandleUncaughtException(e, "dde in: DONE: without a count");
             return;
         }
-        Shared.ClientDone = true;
+        cycle_.SetClientAnswered(true);
         return;
     }
     if (!BackgroundMode)
         return;
     switch (command.kind) {
     case ClientCommand::Close:
-        ExeTimer.SetEnabled(false);
-        Shared.StopRequested = true;
+        cycle_.Halt(false);
+        ShowCheckState();
         // Acknowledged before the end, which leaves no moment to do it after.
         ack.Send();
         EndProgram();
@@ -47,26 +47,22 @@ void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
             CheckInterval = *minutes;
         break;
     case ClientCommand::Stop:
-        ExeTimer.SetEnabled(false);
-        Shared.StopRequested = true;
+        cycle_.Halt(false);
+        ShowCheckState();
         SetToolTip(StalledTip(Environment.LongTime()));
         break;
     case ClientCommand::Start:
-        ExeTimer.SetEnabled(true);
-        Shared.StopRequested = false;
+        cycle_.Resume();
+        ShowCheckState();
         SetToolTip(ContinuedTip(Environment.LongTime()));
         break;
     case ClientCommand::Check:
-        ExeTimer.SetEnabled(false);
-        Shared.StopRequested = true;
-        checkCommandDuringDueCheck_ = dueCheckRunning_;
-        // A poke that arrives from inside a running check's message processing waits: the
-        // reporting check runs from the queue once that check has returned. The waits for the
-        // client (its "DONE:", its program) leave POPbox idle, so the reporting check runs there
-        // at once: a client that wants the "CHECK:" reply before it answers "DONE:" is served.
-        if (MailboxesInUse()) {
+        cycle_.Halt(true);
+        ShowCheckState();
+        // A poke that arrives from inside a running walk's message processing waits: the
+        // reporting check runs from the queue once that walk has returned.
+        if (cycle_.Admit(CheckCycle::Request::ClientCheck, &ack) == CheckCycle::Admission::Queued) {
             Trace("client check waits for the running check");
-            deferredChecks_.push_back(std::move(ack));
             return;
         }
         RunClientCheck(std::move(ack));
@@ -77,28 +73,59 @@ void TPlaceHolder::BackgroundCallsPokeData(const std::string& text,
 }
 
 void TPlaceHolder::RunClientCheck(DdeServer::Acknowledgement ack) {
-    clientCheckRunning_ = true;
+    cycle_.SetClient(CheckCycle::ClientPhase::Walking);
     // However the check is left, the command is acknowledged (by the ack's own end) after it.
     const ScopeExit end([this] {
-        clientCheckRunning_ = false;
-        EndBusyAnimation();
-        if (!deferredChecks_.empty())
-            PostMessageA(form_.Handle(), kRunDeferredChecksMessage, 0, 0);
+        cycle_.SetClient(CheckCycle::ClientPhase::None);
+        ShowCheckState();
+        PostQueuedChecks();
     });
+    ShowCheckState();
     try {
         CheckForClient();
     } catch (const std::exception& e) {
-        Trace(std::string("client check failed: ") + e.what());
-        HandleUncaughtException(e);
+        HandleUncaughtException(e, "client check failed");
     }
     ack.Send();
 }
 
-void TPlaceHolder::RunDeferredChecks() {
-    if (ended_ || deferredChecks_.empty() || MailboxesInUse())
+// The client's check: every mailbox, each announced, and the entries of those with new mail
+// in the reply. It leaves the menu, the minute tick and a line it dialled as they are.
+void TPlaceHolder::CheckForClient() {
+    cycle_.StartReport();
+    try {
+        if (!DialForCheck()) {
+            cycle_.SetClient(CheckCycle::ClientPhase::Replying);
+            FinishCheck();
+            return;
+        }
+        ProcessMessages();
+        WalkPolicy policy;
+        policy.NoteEachMailbox = true;
+        WalkMailboxes(policy, [this](const AccountRecord& record, int32_t newMessages) {
+            const std::string address = record.AccountAddress.str();
+            cycle_.AddToReport(ReportEntry(record.AccountUser.str(), POPbox.Server, POPbox.UserName,
+                                           address, POPbox.Password, newMessages));
+            Trace("report: " + address + " has " + std::to_string(newMessages) + " new");
+        });
+    } catch (const std::exception& e) {
+        TraceCaught("client check failed", e);
+    }
+    cycle_.SetClient(CheckCycle::ClientPhase::Replying);
+    FinishCheck();
+    const std::vector<std::string> report = cycle_.Report();
+    ClientLink->SendReport(report);
+}
+
+void TPlaceHolder::PostQueuedChecks() {
+    if (cycle_.HasQueued())
+        PostMessageA(form_.Handle(), kRunQueuedChecksMessage, 0, 0);
+}
+
+void TPlaceHolder::RunQueuedChecks() {
+    DdeServer::Acknowledgement ack;
+    if (ended_ || !cycle_.TakeQueued(ack))
         return;
-    DdeServer::Acknowledgement ack = std::move(deferredChecks_.front());
-    deferredChecks_.pop_front();
     RunClientCheck(std::move(ack));
 }
 

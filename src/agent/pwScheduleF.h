@@ -11,7 +11,8 @@
 #include <string>
 
 #include "core/AccountsFile.h"
-#include "core/AgentRules.h"
+#include "core/AgentTexts.h"
+#include "core/Schedule.h"
 #include "styling/Background.h"
 #include "styling/BevelPanel.h"
 #include "styling/PaintedCaption.h"

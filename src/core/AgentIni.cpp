@@ -115,11 +115,11 @@ private:
     }
 
     void ServerHeader(std::string_view host) {
-        const size_t colon = host.find(':');
-        if (colon != std::string_view::npos) {
-            Warn("a server section names the host alone; the port " + Quoted(host.substr(colon)) +
-                 " is ignored");
-            host = TrimView(host.substr(0, colon));
+        const ServerFieldParts parts = SplitServerField(host);
+        if (parts.HasPort) {
+            Warn("a server section names the host alone; the port " +
+                 Quoted(host.substr(parts.Host.size())) + " is ignored");
+            host = TrimView(parts.Host);
             if (host.empty())
                 return;
         }
@@ -222,17 +222,6 @@ private:
 };
 
 } // namespace
-
-std::string_view ServerHostPart(std::string_view serverField) {
-    return TrimView(serverField.substr(0, serverField.find(':')));
-}
-
-int ServerPortPart(std::string_view serverField) {
-    const size_t colon = serverField.find(':');
-    if (colon == std::string_view::npos)
-        return 0;
-    return StrToIntDef(serverField.substr(colon + 1), 0);
-}
 
 const AgentSettingsFile::Server* AgentSettingsFile::FindServer(std::string_view host) const {
     for (const Server& server : Servers)

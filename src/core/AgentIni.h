@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ServerField.h"
+
 namespace pw {
 
 enum class TlsMode { Off, Stls, Implicit };
@@ -50,10 +52,5 @@ struct AgentSettingsFile {
 
 // Parses the file's bytes as read from disk; an empty text gives the defaults.
 AgentSettingsFile ParseAgentIni(std::string_view text);
-
-// The host part of a server field: the text before its first colon, trimmed.
-std::string_view ServerHostPart(std::string_view serverField);
-// The port of a server field: the number after its first colon, 0 when there is none.
-int ServerPortPart(std::string_view serverField);
 
 } // namespace pw

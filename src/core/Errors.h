@@ -23,7 +23,7 @@ private:
     class Name : public Exception {                                                                \
     public:                                                                                        \
         using Exception::Exception;                                                                \
-        const char* ClassName() const noexcept override { return #Name; }                         \
+        const char* ClassName() const noexcept override { return #Name; }                          \
     }
 
 // A socket-level failure: a Windows Sockets code, a missing property, no connection.

@@ -1,6 +1,9 @@
 // Times of day of the check schedule ("hh:nn") and the test whether one is due now.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +25,23 @@ std::string NormalizeScheduleEntry(std::string_view entry);
 
 // True when the normalized entry is a valid time equal to now.
 bool ScheduleEntryMatches(std::string_view entry, ScheduleTime now);
+
+// The schedule table of the settings file: 40 entries of at most 5 characters.
+// The client's schedule type "2" selects the schedule table; any other value counts down.
+inline bool IsScheduleTable(std::string_view scheduleType) {
+    return scheduleType == "2";
+}
+
+constexpr size_t kScheduleEntries = 40;
+using ScheduleTable = std::array<std::string, kScheduleEntries>;
+
+// "hh" + separator + "nn" with two-digit hour and minute, as the clock is shown to the user.
+std::string FormatHourMinute(int hour, int minute, std::string_view separator);
+
+// The first entry that is due at the given "hh:nn" text (its index), or nothing.
+std::optional<size_t> FirstDueEntry(const ScheduleTable& times, std::string_view nowText);
+
+// Normalizes the first count entries in place, as a scan up to them leaves them.
+void NormalizeScheduleEntries(ScheduleTable& times, size_t count);
 
 } // namespace pw

@@ -53,9 +53,9 @@ void RaiseTlsFailure(std::string_view step, uint32_t status, std::string_view ho
 size_t FirstTlsRecordLength(std::string_view bytes) {
     if (bytes.empty())
         return 0;
-    // Content types 20 to 24: change_cipher_spec, alert, handshake, application_data, heartbeat.
     const auto type = static_cast<unsigned char>(bytes[0]);
-    if (type < 20 || type > 24 || (bytes.size() > 1 && bytes[1] != 3))
+    if (type < kTlsRecordChangeCipherSpec || type > kTlsRecordHeartbeat ||
+        (bytes.size() > 1 && bytes[1] != 3))
         throw ETlsError("the server sent no TLS record");
     if (bytes.size() < 5)
         return 0;

@@ -43,6 +43,12 @@ std::string CertificatePolicyText(uint32_t status, std::string_view host);
 // code ("TLS handshake failed (0x80090308)").
 [[noreturn]] void RaiseTlsFailure(std::string_view step, uint32_t status, std::string_view host);
 
+// A TLS record's content type, its first byte: change_cipher_spec, alert, handshake,
+// application_data and heartbeat are all a peer may send.
+constexpr unsigned char kTlsRecordChangeCipherSpec = 20;
+constexpr unsigned char kTlsRecordAlert = 21;
+constexpr unsigned char kTlsRecordHeartbeat = 24;
+
 // The largest TLS record a peer may send: the 5-byte header, 16 KiB of data and 2 KiB of
 // expansion.
 constexpr size_t kMaxTlsRecord = 5 + 16384 + 2048;

@@ -305,6 +305,7 @@ void TagRas::Connect() {
     try {
         WaitUntil([this] { return Connected || LastError != 0 || CancelRequested || TimedOut; });
     } catch (...) {
+        TraceCaughtCurrent("RAS dial wait");
         Timer.SetEnabled(false);
         throw;
     }
@@ -374,6 +375,12 @@ void TagRas::HangUp() {
     const auto hangUp = RasFunction<RasHangUpFn>("RasHangUpA");
     if (!hangUp)
         return;
+    // No live connection: a line hung up already (Dialled stays set) or never dialled here.
+    // Its handle is closed and its end was told: no hang-up call, no second event.
+    if (ConnHandle_ == kNoConnection && !PendingDial_) {
+        Connected = false;
+        return;
+    }
     try {
         if ((Dialled && RasAvailable()) || PendingDial_) {
             hangUp(ConnHandle_);
@@ -386,6 +393,7 @@ void TagRas::HangUp() {
         ConnHandle_ = kNoConnection;
     } catch (...) {
         // HangUp never raises; the line state stays as it was.
+        TraceCaughtCurrent("RAS hang-up");
     }
 }
 
@@ -400,6 +408,7 @@ bool TagRas::DialEvent(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) 
         if (OnStatusChange)
             OnStatusChange(*this, StatusText(state));
     } catch (...) {
+        TraceCaughtCurrent("RAS status handler");
     }
     if (!Connected && state == kStateConnected)
         Connected = true;

@@ -8,6 +8,7 @@
 #include "core/Errors.h"
 #include "core/Sha256.h"
 #include "core/TlsStatus.h"
+#include "win/Trace.h"
 
 namespace pw {
 
@@ -286,7 +287,7 @@ bool TlsChannel::Decrypt(std::string& in, std::string& plain, std::string& out) 
             return true;
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED)
             RaiseTlsFailure("TLS decryption", uint32_t(status), peer_.HostName);
-        const bool alert = in[0] == '\x15';
+        const bool alert = static_cast<unsigned char>(in[0]) == kTlsRecordAlert;
         for (const SecBuffer& buffer : buffers) {
             const auto* data = static_cast<const char*>(buffer.pvBuffer);
             // Only plaintext that lies within the record is taken.
@@ -323,6 +324,7 @@ void TlsChannel::Shutdown(std::string& out) noexcept {
             Round(nullptr, out);
     } catch (...) {
         // Best effort: the connection is being closed anyway.
+        TraceCaughtCurrent("TLS shutdown");
     }
     established_ = false;
 }

@@ -14,6 +14,7 @@
 #include "core/Text.h"
 #include "mail/agwsock.h"
 #include "win/MessagePump.h"
+#include "win/Trace.h"
 
 namespace pw {
 
@@ -82,8 +83,9 @@ TagSocket::~TagSocket() {
             SharedWinsock().closesocket(SocketHandle);
         for (; StartupCount_ > 0; --StartupCount_)
             SharedWinsock().WSACleanup();
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
         // The library was unloaded meanwhile; it took its sockets with it.
+        TraceCaught("socket destroyed", e);
     }
 }
 
@@ -152,11 +154,22 @@ bool TagSocket::SocketWndProc(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
     return true;
 }
 
-template <typename Condition> void TagSocket::WaitCounted(Condition condition) {
+void TagSocket::WaitCounted(const std::function<bool()>& condition) {
     Counter.Start();
     // A condition may raise (a TLS record that fails): the counter stops all the same.
     const ScopeExit stop([this] { Counter.Stop(); });
     WaitUntil([&] { return Canceled || Counter.Expired || condition(); });
+}
+
+void TagSocket::RaiseWaitEnd(std::initializer_list<WaitEnd> order) {
+    for (const WaitEnd end : order) {
+        if (end == WaitEnd::Expired && Counter.Expired)
+            RaiseTimedOut();
+        if (end == WaitEnd::Canceled && Canceled)
+            RaiseCanceled();
+        if (end == WaitEnd::Failed && ErrorPending)
+            RaiseSocketError(AsyncError);
+    }
 }
 
 void TagSocket::ResetState() {
@@ -187,93 +200,6 @@ void TagSocket::Open() {
     ResolveHost();
     ResolvePort();
     CreateSocket();
-}
-
-std::string TagSocket::HostPart() const {
-    return Server.substr(0, Server.find(':'));
-}
-
-int32_t TagSocket::PortPart() const {
-    const size_t colon = Server.find(':');
-    if (colon == std::string::npos)
-        return 0;
-    return StrToIntDef(std::string_view(Server).substr(colon + 1), 0);
-}
-
-void TagSocket::ResolveHost() {
-    const std::string host = HostPart();
-    if (host.size() >= hostName_.size())
-        RaiseSocketError(kMsgErrorResolvingHost);
-    hostName_.fill(0);
-    host.copy(hostName_.data(), host.size());
-    RemoteAddress = SharedWinsock().inet_addr(hostName_.data());
-    if (RemoteAddress != INADDR_NONE)
-        return;
-
-    lookupResult_.fill(0);
-    AsyncHandle = SharedWinsock().WSAAsyncGetHostByName(EventWindow.Handle(), WM_HOSTLOOKUP,
-                                                        hostName_.data(), lookupResult_.data(),
-                                                        static_cast<int>(lookupResult_.size()));
-    if (AsyncHandle == nullptr)
-        RaiseSocketError(static_cast<uint16_t>(SharedWinsock().WSAGetLastError()));
-    WaitCounted([this] { return HostResolved; });
-    if (HostResolved)
-        AsyncHandle = nullptr;
-    if (ErrorPending)
-        RaiseSocketError(AsyncError);
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (Canceled)
-        RaiseCanceled();
-    ProcessMessages();
-
-    const auto* entry = reinterpret_cast<const hostent*>(lookupResult_.data());
-    if (entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length < 4)
-        RaiseSocketError(kMsgErrorResolvingHost);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
-    const std::string dotted = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
-                               std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
-    RemoteAddress = SharedWinsock().inet_addr(dotted.c_str());
-    if (RemoteAddress == INADDR_NONE)
-        RaiseSocketError(kMsgErrorResolvingHost);
-}
-
-void TagSocket::ResolvePort() {
-    const auto port = static_cast<uint16_t>(PortPart());
-    if (port != 0) {
-        RemotePort = port;
-        return;
-    }
-    if (ServiceName.empty())
-        RaiseSocketError(kMsgServiceNameRequired);
-    if (Canceled)
-        RaiseCanceled();
-    if (ServiceName.size() >= serviceName_.size())
-        RaiseSocketError(WSAEINVAL);
-    serviceName_.fill(0);
-    ServiceName.copy(serviceName_.data(), ServiceName.size());
-
-    lookupResult_.fill(0);
-    AsyncHandle = SharedWinsock().WSAAsyncGetServByName(
-        EventWindow.Handle(), WM_SERVLOOKUP, serviceName_.data(), "tcp", lookupResult_.data(),
-        static_cast<int>(lookupResult_.size()));
-    if (AsyncHandle == nullptr) {
-        RemotePort = DefaultPort;
-        return;
-    }
-    WaitCounted([this] { return ServiceResolved; });
-    if (!ServiceResolved)
-        CancelAsyncRequest();
-    AsyncHandle = nullptr;
-    if (ErrorPending || Counter.Expired) {
-        RemotePort = DefaultPort;
-        return;
-    }
-    if (Canceled)
-        RaiseCanceled();
-    const auto* entry = reinterpret_cast<const servent*>(lookupResult_.data());
-    const auto networkPort = static_cast<uint16_t>(entry->s_port);
-    RemotePort = static_cast<uint16_t>((networkPort >> 8) | (networkPort << 8));
 }
 
 void TagSocket::CreateSocket() {
@@ -307,13 +233,13 @@ void TagSocket::ConnectSocket() {
         }
         // A refused or unreachable peer arrives as FD_CONNECT with an error: fail at once.
         WaitCounted([this] { return ConnectDone || ErrorPending; });
-        if (Canceled)
-            RaiseCanceled();
-        if (Counter.Expired)
-            RaiseTimedOut();
+        // A cancel first: the user stopped the check, whatever else the round brought. The
+        // connection's error counts only when it did not come up after all.
+        RaiseWaitEnd({WaitEnd::Canceled, WaitEnd::Expired});
         if (!ConnectDone)
-            RaiseSocketError(AsyncError);
+            RaiseWaitEnd({WaitEnd::Failed});
     } catch (...) {
+        TraceCaughtCurrent("connect");
         Close();
         throw;
     }
@@ -331,17 +257,6 @@ void TagSocket::SendLine(const std::string& line) {
     SendData(line + "\r\n");
 }
 
-void TagSocket::SendData(const std::string& bytes) {
-    if (tls_ == nullptr) {
-        SendBytes(bytes);
-        return;
-    }
-    std::string records = std::move(tlsReply_);
-    tlsReply_.clear();
-    tls_->Encrypt(bytes, records);
-    SendBytes(records);
-}
-
 void TagSocket::SendBytes(const std::string& text) {
     size_t position = 0;
     const auto sendSome = [&] {
@@ -357,10 +272,8 @@ void TagSocket::SendBytes(const std::string& text) {
     if (sendSome())
         return;
     WaitCounted(sendSome);
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (Canceled)
-        RaiseCanceled();
+    // The time-out first: it closes the connection, which a cancel has done already.
+    RaiseWaitEnd({WaitEnd::Expired, WaitEnd::Canceled});
 }
 
 TagSocket::Arrival TagSocket::ReceiveAvailable() {
@@ -376,69 +289,15 @@ TagSocket::Arrival TagSocket::ReceiveAvailable() {
         received_.append(receiveChunk_.data(), static_cast<size_t>(received));
         return Arrival::Data;
     }
-    tlsIn_.append(receiveChunk_.data(), static_cast<size_t>(received));
-    // During the handshake the records wait in tlsIn_ for StartTls.
-    if (!tls_->Established())
-        return Arrival::Data;
     try {
-        if (!tls_->Decrypt(tlsIn_, received_, tlsReply_))
+        if (!tls_->Receive({receiveChunk_.data(), static_cast<size_t>(received)}, received_))
             return Arrival::Closed; // the peer ended the TLS session
-    } catch (const ETlsError&) {
+    } catch (const ETlsError& e) {
+        TraceCaught("TLS record", e);
         Close(); // a broken record stream cannot go on
         throw;
     }
     return Arrival::Data;
-}
-
-void TagSocket::StartTls(TlsPeer peer) {
-    if (!IsSocketOpen())
-        RaiseSocketError(kMsgNotConnected);
-    try {
-        tls_ = std::make_unique<TlsChannel>(std::move(peer));
-        // Nothing the server sent after its last clear-text line may be read as clear text.
-        tlsIn_ = std::move(received_);
-        received_.clear();
-        scanned_ = 0;
-        std::string out;
-        tls_->Start(out);
-        bool established = false;
-        while (!established) {
-            SendBytes(out);
-            out.clear();
-            const bool stepped = ReceiveUntil([&] {
-                if (tlsIn_.empty())
-                    return false;
-                established = tls_->Continue(tlsIn_, out);
-                return established || !out.empty();
-            });
-            if (!stepped || (!established && out.empty())) {
-                if (Counter.Expired)
-                    RaiseTimedOut();
-                if (Canceled)
-                    RaiseCanceled();
-                if (ErrorPending)
-                    RaiseSocketError(AsyncError);
-                throw ETlsError("the server closed the connection during the TLS handshake");
-            }
-        }
-        SendBytes(out);
-        // Records that came with the end of the handshake are the first data.
-        if (!tlsIn_.empty() && !tls_->Decrypt(tlsIn_, received_, tlsReply_))
-            throw ETlsError("the server closed the TLS session at once");
-    } catch (...) {
-        Close();
-        throw;
-    }
-}
-
-void TagSocket::EndTls() {
-    if (tls_ == nullptr)
-        return;
-    std::string alert;
-    if (tls_->Established())
-        tls_->Shutdown(alert);
-    if (!alert.empty())
-        SharedWinsock().send(SocketHandle, alert.data(), static_cast<int>(alert.size()), 0);
 }
 
 bool TagSocket::TakeLine(std::string& line) {
@@ -457,7 +316,7 @@ bool TagSocket::TakeLine(std::string& line) {
     return true;
 }
 
-template <typename Step> bool TagSocket::ReceiveUntil(Step step) {
+bool TagSocket::ReceiveUntil(const std::function<bool()>& step) {
     // What is buffered and what the socket holds already are taken without waiting; the wait
     // (counter, message pump) starts only when nothing more is there.
     bool more = false;
@@ -501,17 +360,15 @@ int TagSocket::ReadReply(std::string& line) {
     std::string taken;
     bool found = false;
     ReceiveUntil([&] { return found = TakeLine(taken); });
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (Canceled)
-        RaiseCanceled();
+    // The time-out first, as for a send. A line that came whole is taken even when the
+    // connection reported an error after it.
+    RaiseWaitEnd({WaitEnd::Expired, WaitEnd::Canceled});
     if (found) {
         line = std::move(taken);
         TrimTrailingLineEnds(line);
         return ReplyCode(line);
     }
-    if (ErrorPending)
-        RaiseSocketError(AsyncError);
+    RaiseWaitEnd({WaitEnd::Failed});
     // The peer closed before the line ended. Nothing more can come: close now rather than leave
     // a dead socket that looks open.
     received_.clear();
@@ -551,18 +408,17 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
             Counter.Start(); // the time-out counts from the last data received
         return done;
     });
-    if (Counter.Expired)
-        RaiseTimedOut();
-    if (Canceled)
-        RaiseCanceled();
+    // As for a reply line: the time-out, a cancel, and the reported error only for a reply that
+    // did not end.
+    RaiseWaitEnd({WaitEnd::Expired, WaitEnd::Canceled});
     if (tooLong) {
         // The rest of the reply is never read: the dialogue cannot go on.
         Counter.Stop();
         Close();
         throw EServerLimitError("reply longer than " + std::to_string(MaxMultiLineSize) + " bytes");
     }
-    if (!done && ErrorPending)
-        RaiseSocketError(AsyncError);
+    if (!done)
+        RaiseWaitEnd({WaitEnd::Failed});
     // The reply can never be completed: fail now, as a reset connection does.
     if (!done)
         RaiseSocketError(WSAECONNRESET);
@@ -579,8 +435,6 @@ void TagSocket::Close() {
     received_.clear();
     scanned_ = 0;
     tls_.reset();
-    tlsIn_.clear();
-    tlsReply_.clear();
     if (RAS_ != nullptr)
         RAS_->Cancel();
 }

@@ -7,13 +7,15 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/Component.h"
 #include "mail/DialLink.h"
-#include "mail/TlsChannel.h"
+#include "mail/SocketTls.h"
 #include "win/Timer.h"
 #include "win/UtilityWindow.h"
 
@@ -102,7 +104,7 @@ protected:
     std::string ServiceName;
     std::string LastReply;
 
-    // The text of Server before its first ":" (all of it without one).
+    // The text of Server before its first ":" (all of it without one), as given.
     std::string HostPart() const;
 
 private:
@@ -119,7 +121,14 @@ private:
     void CancelAsyncRequest();
     // Waits, with the counter running, until the condition holds or the operation is cancelled
     // or out of time.
-    template <typename Condition> void WaitCounted(Condition condition);
+    void WaitCounted(const std::function<bool()>& condition);
+    // How a wait can have ended other than by its condition: out of time, cancelled, or an
+    // error that Winsock reported for the connection or the lookup.
+    enum class WaitEnd { Expired, Canceled, Failed };
+    // Raises for the first of these endings, in the order given, that holds: ETimedOutError,
+    // ECanceledError, or ESocketError with the reported error. Returns when none holds. The
+    // order decides which exception the caller sees when several hold, so each caller states it.
+    void RaiseWaitEnd(std::initializer_list<WaitEnd> order);
 
     enum class Arrival { None, Data, Closed };
     // One non-blocking recv into the receive buffer; raises for an error other than "not yet".
@@ -130,7 +139,7 @@ private:
     // Runs step on what has been received until it returns true, receiving more as it comes;
     // waits (counted) only when nothing is there. True once step is satisfied or the peer has
     // closed; false when the wait ended by cancel, time-out or a reported error.
-    template <typename Step> bool ReceiveUntil(Step step);
+    bool ReceiveUntil(const std::function<bool()>& step);
     // Sends every byte, waiting (counted) only when the send buffer is full.
     void SendBytes(const std::string& bytes);
     // Sends a line's bytes, through the channel once TLS runs.
@@ -160,11 +169,8 @@ private:
     std::string received_;
     size_t scanned_ = 0;
     std::vector<char> receiveChunk_;
-    // With TLS: the channel, the records received and not yet decrypted, and what the channel
-    // answered while decrypting (sent before the next line).
-    std::unique_ptr<TlsChannel> tls_;
-    std::string tlsIn_;
-    std::string tlsReply_;
+    // With TLS: the channel and its buffers.
+    std::unique_ptr<SocketTls> tls_;
 
     bool Canceled = false;
     bool HostResolved = false;

@@ -14,7 +14,7 @@ void TmsMailBase::OpenMailbox() {
         Open();
         Login();
     } catch (const std::exception& error) {
-        Trace(SessionName() + ": failed: " + error.what());
+        TraceCaught(SessionName() + ": failed", error);
         throw;
     }
     Trace(SessionName() + ": " + SessionState());
@@ -28,6 +28,7 @@ void TmsMailBase::CloseMailbox() {
     try {
         Logout();
     } catch (...) {
+        TraceCaughtCurrent(SessionName() + ": logout");
         Close();
         throw;
     }

@@ -189,7 +189,8 @@ std::string TmsRemotePOP::GetUniqueId(int32_t index, const std::string& fallback
     std::string line;
     try {
         ReadReply(line);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+        TraceCaught("UIDL " + std::to_string(index + 1), e);
         line.clear(); // the header's id serves instead
     }
     return UidlReplyId(line, fallback);

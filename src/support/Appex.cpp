@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/Text.h"
 #include "win/Handles.h"
+#include "win/ProgramFile.h"
 #include "win/Trace.h"
 
 namespace pw {
@@ -19,19 +20,6 @@ namespace {
 DWORD LastErrorOr(DWORD fallback) {
     const DWORD code = GetLastError();
     return code != 0 ? code : fallback;
-}
-
-std::string ProgramName() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name(path, n < MAX_PATH ? n : 0);
-    const size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    return name;
 }
 
 void WriteLine(HANDLE file, const std::string& text) {
@@ -102,12 +90,12 @@ void TAppException::WriteRecord(const std::string& message) {
 
 void TAppException::HandleException(TObject& Sender, const std::exception& E) noexcept {
     try {
+        // Traced in every case: with no log file and no box the trace is all that tells.
+        TraceCaught("uncaught exception", E);
         LogException(Sender, E);
-    } catch (const std::exception& failure) {
-        Trace(std::string("exception logger failed: ") + failure.what() +
-              " (while handling: " + E.what() + ")");
     } catch (...) {
-        Trace(std::string("exception logger failed while handling: ") + E.what());
+        TraceCaughtCurrent(std::string("exception logger failed while handling '") + E.what() +
+                           "'");
     }
 }
 

@@ -119,10 +119,8 @@ void TProcessThread::Execute() {
             exitCode = 0;
         Trace("program ended with " + std::to_string(exitCode) + ": " + command_);
         Report(onFinished_, exitCode);
-    } catch (const std::exception& e) {
-        Trace(std::string("launcher thread: ") + e.what());
     } catch (...) {
-        Trace("launcher thread: unknown exception");
+        TraceCaughtCurrent("launcher thread");
     }
 }
 

@@ -19,12 +19,11 @@ void SetApplicationExceptionHandler(ApplicationExceptionHandler handler) {
     Handler() = std::move(handler);
 }
 
-void HandleUncaughtException(const std::exception& e) noexcept {
+void HandleUncaughtException(const std::exception& e, std::string_view context) noexcept {
     try {
+        TraceCaught(context, e);
         if (Handler())
             Handler()(e);
-        else
-            Trace(std::string("uncaught exception: ") + e.what());
     } catch (...) {
         // The handler itself failed (for example its log file could not be written): there is
         // nobody left to tell, and the program must go on running.

@@ -88,6 +88,18 @@ void TraceCaught(std::string_view context, const std::exception& e) {
     Trace(line);
 }
 
+void TraceCaughtCurrent(std::string_view context) {
+    if (!TraceEnabled())
+        return;
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        TraceCaught(context, e);
+    } catch (...) {
+        Trace(std::string(context) + ": unknown exception");
+    }
+}
+
 void Trace(std::string_view text) {
     if (!TraceEnabled())
         return;

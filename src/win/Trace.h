@@ -16,6 +16,9 @@ bool TraceEnabled();
 void Trace(std::string_view text);
 // The line of a place that caught an exception: "<context>: <message> (<class>)".
 void TraceCaught(std::string_view context, const std::exception& e);
+// Called inside a catch block: TraceCaught for the exception being handled, and
+// "<context>: unknown exception" for one that is no std::exception.
+void TraceCaughtCurrent(std::string_view context);
 
 // Seam for tests: whether the open trace file has been deleted, asked before each line (by
 // default the delete-pending flag and link count Windows reports for the handle). Returns the

@@ -34,22 +34,32 @@ protected:
 
     // The state that the normal end of a check leaves, and a next check that runs.
     void ExpectTheCheckEndedAndTheNextOneRuns(TPlaceHolder& agent, int checksThen) {
-        EXPECT_FALSE(agent.State().CheckRunning);
+        EXPECT_FALSE(Probe().Cycle().Busy());
         EXPECT_TRUE(agent.ExeTimer.Enabled());
-        EXPECT_TRUE(agent.MenuEnabled(kStatus1));
-        EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+        EXPECT_TRUE(Probe().MenuEnabled(kStatus1));
+        EXPECT_TRUE(Probe().MenuEnabled(kCheckNow1));
         EXPECT_FALSE(agent.Timer2.Enabled()); // the busy animation
-        EXPECT_EQ(agent.TrayImage(), agent.BackgroundMode ? 4 : 2);
+        EXPECT_EQ(Probe().TrayImage(), Probe().BackgroundMode() ? 4 : 2);
         agent.CheckNow1Click();
         EXPECT_EQ(CountTrace("check due"), checksThen);
     }
+
+    // The simulated dial-up library with this configuration, and settings that dial "Office".
+    void DialThroughTheSimulation(const std::string& config) {
+        WriteTextFile(dir_ + "rassim.txt", config);
+        rasLibraryPath_ = PW_RASSIM_DLL;
+        simConfig_.emplace("PW_RASSIM_CONFIG", dir_ + "rassim.txt");
+        WriteTextFile(dir_ + "setupRAS.RAS",
+                      "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
+    }
+    std::optional<test::ScopedEnvironmentVariable> simConfig_;
 };
 
 TEST_F(AgentTest, WithoutArgumentsEndsAtOnceAndReadsNoFile) {
     WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
     TPlaceHolder& agent = Start({});
     EXPECT_EQ(ends_, 1);
-    EXPECT_EQ(agent.Accounts.AccountCount, 0);
+    EXPECT_EQ(Probe().AccountCount(), 0);
     EXPECT_FALSE(agent.ExeTimer.Enabled());
     EXPECT_FALSE(agent.Timer1.Enabled());
 }
@@ -62,10 +72,10 @@ TEST_F(AgentTest, NonNumericIntervalEndsAtOnce) {
 TEST_F(AgentTest, StartsInStandAloneModeUnlessTheSecondArgumentIsExactlyBGR) {
     WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("a@x", "127.0.0.1", "a", "pw"));
     TPlaceHolder& agent = Start({"5", "/bgr"});
-    EXPECT_FALSE(agent.BackgroundMode);
-    EXPECT_EQ(agent.ProgramDir, dir_);
-    EXPECT_EQ(agent.CheckInterval, 5);
-    EXPECT_EQ(agent.Accounts.AccountCount, 1);
+    EXPECT_FALSE(Probe().BackgroundMode());
+    EXPECT_EQ(Probe().ProgramDir(), dir_);
+    EXPECT_EQ(Probe().CheckInterval(), 5);
+    EXPECT_EQ(Probe().AccountCount(), 1);
     EXPECT_TRUE(agent.Timer1.Enabled());
     EXPECT_TRUE(agent.ExeTimer.Enabled());
     EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CX-Agent: Idle...");
@@ -74,9 +84,9 @@ TEST_F(AgentTest, StartsInStandAloneModeUnlessTheSecondArgumentIsExactlyBGR) {
 
 TEST_F(AgentTest, BackgroundModeAlwaysCountsDown) {
     WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=12:00\r\n");
-    TPlaceHolder& agent = Start({"5", "/BGR"});
-    EXPECT_TRUE(agent.BackgroundMode);
-    EXPECT_EQ(agent.ScheduleType, "1");
+    Start({"5", "/BGR"});
+    EXPECT_TRUE(Probe().BackgroundMode());
+    EXPECT_EQ(Probe().ScheduleType(), "1");
 }
 
 TEST_F(AgentTest, CountdownChecksOnTheThirdTickAndThreeTicksAfterEachCheck) {
@@ -85,13 +95,14 @@ TEST_F(AgentTest, CountdownChecksOnTheThirdTickAndThreeTicksAfterEachCheck) {
         agent.ExeTimerTimer();
         EXPECT_EQ(CountTrace("check due"), tick / 3) << "tick " << tick;
     }
-    EXPECT_EQ(agent.MinutesElapsed, 0);
+    EXPECT_EQ(Probe().MinutesElapsed(), 0);
     EXPECT_TRUE(agent.ExeTimer.Enabled());
 }
 
 TEST_F(AgentTest, DialUpFileIntervalReplacesTheArgumentInStandAloneMode) {
     WriteTextFile(dir_ + "setupRAS.RAS", "\r\n\r\n\r\n7\r\n");
-    EXPECT_EQ(Start({"3"}).CheckInterval, 7);
+    Start({"3"});
+    EXPECT_EQ(Probe().CheckInterval(), 7);
 }
 
 TEST_F(AgentTest, ScheduleTableMatchesOneAndTwoDigitHoursWithOneCheck) {
@@ -107,7 +118,7 @@ TEST_F(AgentTest, ScheduleTableMatchesOneAndTwoDigitHoursWithOneCheck) {
     agent.ExeTimerTimer();
     agent.CheckNow1Click(); // between scheduled times: nothing
     EXPECT_EQ(CountTrace("check due"), 1);
-    EXPECT_EQ(agent.MinutesElapsed, 1); // set by Check Now!, not counted in this mode
+    EXPECT_EQ(Probe().MinutesElapsed(), 1); // set by Check Now!, not counted in this mode
 }
 
 TEST_F(AgentTest, ScheduleTableNeverMatchesWithAnotherTimeSeparator) {
@@ -209,8 +220,8 @@ TEST_F(StandAloneCheck, FirstMailboxWithNewMailEndsTheCheckAndStartsTheClient) {
     EXPECT_EQ(CountTrace("mailbox two@x: 1 new"), 1);
     EXPECT_EQ(CountTrace("start client: CXsystem.exe /PWGM"), 1);
     EXPECT_EQ(agent.shoot.Directory(), dir_.substr(0, dir_.size() - 1));
-    EXPECT_EQ(agent.ArrivedCount, 0);
-    EXPECT_TRUE(agent.MenuEnabled(kStatus1));
+    EXPECT_EQ(Probe().ArrivedCount(), 0);
+    EXPECT_TRUE(Probe().MenuEnabled(kStatus1));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
 }
 
@@ -313,17 +324,17 @@ TEST_F(StandAloneCheck, AFailureToActOnIsToldOnceAndAgainWhenItsReasonChanges) {
     EXPECT_EQ(CountTrace(refused), 1);
 
     WriteTextFile(dir_ + "pwagent.ini", "[Server 127.0.0.1]\r\nTLS=stls\r\nbogus line\r\n");
-    agent.LoadSettings();
+    TPlaceHolder& again = Start({"1"}); // the file is read at start-up
     EXPECT_NE(TraceText().find("pwagent.ini line 3"), std::string::npos); // a bad line, ignored
-    agent.CheckNow1Click();
-    agent.CheckNow1Click();
+    again.CheckNow1Click();
+    again.CheckNow1Click();
     EXPECT_EQ(CountTrace("alert: pwagent: one@x cannot be checked: the server does not offer TLS "
                          "(STLS)"),
               1);
     const auto transcript = server_.Transcript();
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "STLS"), 2);
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER one"), 2); // before the file
-    EXPECT_FALSE(agent.POPbox.IsSocketOpen());
+    EXPECT_FALSE(again.POPbox.IsSocketOpen());
 }
 
 TEST_F(StandAloneCheck, DoubleClickWhileACheckRunsDoesNothing) {
@@ -359,15 +370,24 @@ TEST_F(StandAloneCheck, RemovingTheFlagFileEndsTheAgentInTheMiddleOfACheck) {
 // The dial-up library failing while the check looks for a connection: the error goes to the
 // exception handler, and the check still ends so that the next one runs.
 TEST_F(AgentTest, ADialUpErrorEndsTheCheckAndTheNextOneRuns) {
-    const std::string config = dir_ + "rassim.txt";
-    WriteTextFile(config, "entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
-    rasLibraryPath_ = PW_RASSIM_DLL;
-    const test::ScopedEnvironmentVariable simConfig("PW_RASSIM_CONFIG", config);
-    WriteTextFile(dir_ + "setupRAS.RAS",
-                  "Office\r\nbob\r\n" + UnscramblePassword("pw") + "\r\n1\r\n0\r\n");
+    DialThroughTheSimulation("entry Office\nconnect 2\nconnection 0x500 Other\nprojerr 731\n");
     TPlaceHolder& agent = Start({"1"});
     agent.CheckNow1Click();
     ExpectTheCheckEndedAndTheNextOneRuns(agent, 2);
+}
+
+// A stand-alone check hangs up after the client's run and again at its end: the line it dialled
+// is hung up once.
+TEST_F(StandAloneCheck, ADialledLineIsHungUpOnceAfterTheRetrieval) {
+    DialThroughTheSimulation("delay 0\nentry Office\nconnect 2\n");
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("two@x", server, "two", "pw"));
+    TPlaceHolder& agent = Start({"1"});
+    agent.shoot.OnFinished = nullptr; // no client program here: the failure event ends the wait
+    agent.CheckNow1Click();
+    EXPECT_EQ(CountTrace("start client: CXsystem.exe /PWGM"), 1);
+    EXPECT_EQ(CountTrace("hang up"), 2);
+    EXPECT_EQ(CountTrace("RAS hung up"), 1);
+    EXPECT_TRUE(agent.DialUp.Dialled);
 }
 
 // A link with the client that fails at one command, as an unexpected error would.
@@ -375,6 +395,7 @@ class FailingClientLink : public IClientLink {
 public:
     explicit FailingClientLink(std::string failAt) : failAt_(std::move(failAt)) {}
     void SendToClient(const std::string& text) override { FailAt(text); }
+    void SendReport(const std::vector<std::string>&) override { FailAt("CHECK:"); }
     void AskClientToRetrieve(const std::string& list) override { FailAt("GET:" + list); }
 
 private:
@@ -393,13 +414,13 @@ TEST_F(StandAloneCheck, AFailureInAnyPhaseOfACheckLeavesNothingHalfDone) {
         const char* failAt;
         std::vector<std::string> args;
     };
+    asteriskSound_ = [] { throw std::runtime_error("no sound"); };
     for (const Phase& phase : {Phase{"CHECKSTART", {"1", "/BGR"}}, Phase{"GET:", {"1", "/BGR"}},
                                Phase{"sound", {"1"}}}) {
         SCOPED_TRACE(phase.failAt);
         const int before = CountTrace("check due");
         TPlaceHolder& agent = Start(phase.args);
         agent.SetClientLink(std::make_unique<FailingClientLink>(phase.failAt));
-        agent.Environment.AsteriskSound = [] { throw std::runtime_error("no sound"); };
         agent.CheckNow1Click();
         ExpectTheCheckEndedAndTheNextOneRuns(agent, before + 2);
     }
@@ -411,7 +432,7 @@ TEST_F(StandAloneCheck, AFailedClientCheckStillLetsTheNextChecksRun) {
     agent.SetClientLink(std::make_unique<FailingClientLink>("CHECK:"));
     agent.BackgroundCallsPokeData("CHECK", DdeServer::Acknowledgement());
     EXPECT_FALSE(agent.Timer2.Enabled());
-    EXPECT_EQ(agent.TrayImage(), 4);
+    EXPECT_EQ(Probe().TrayImage(), 4);
     agent.BackgroundCallsPokeData("CHECK", DdeServer::Acknowledgement());
     EXPECT_EQ(CountTrace("report: two@x has 1 new"), 2); // not left waiting for the first
     agent.BackgroundCallsPokeData("START", DdeServer::Acknowledgement());
@@ -425,7 +446,7 @@ TEST_F(AgentTest, DestroyingTheAgentWhileTheClientRunsIsSafe) {
     CopyFileA(kStandInClient, (dir_ + "CXsystem.exe").c_str(), FALSE);
     const test::ScopedEnvironmentVariable log("PW_CXSTAND_LOG", dir_ + "CXsystem.log");
     TPlaceHolder& agent = Start({"1"});
-    agent.shoot.SetDirectory(agent.ProgramDir);
+    agent.shoot.SetDirectory(Probe().ProgramDir());
     agent.shoot.Command = "CXsystem.exe /NODDE";
     agent.shoot.Wait = true;
     agent.shoot.Execute();
@@ -436,7 +457,10 @@ TEST_F(AgentTest, DestroyingTheAgentWhileTheClientRunsIsSafe) {
     ASSERT_TRUE(test::PumpUntil([this] {
         return test::ReadAll(dir_ + "CXsystem.log").find("exit: code 0") != std::string::npos;
     }));
-    Sleep(200); // the launcher's thread sees the end and finds no component to tell
+    // The launcher's thread sees the end and finds no component to tell.
+    ASSERT_TRUE(test::PumpUntil([this] {
+        return TraceText().find("program ended with 0: CXsystem.exe /NODDE") != std::string::npos;
+    }));
     TPlaceHolder& again = Start({"1"});
     EXPECT_TRUE(again.ExeTimer.Enabled());
 }
@@ -461,12 +485,12 @@ TEST_F(AgentTest, RoundTripWithDovecotAndTheStandInClient) {
     TPlaceHolder& agent = Start({"1"});
 
     agent.CheckNow1Click(); // everything is new: the client fetches all three
-    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_EQ(Probe().ArrivedCount(), 3);
     EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CX-Agent: New messages were retrieved");
 
     dovecot->Deliver(dovecot->User(1).name, "Subject: new\r\n\r\nnew\r\n");
     agent.CheckNow1Click();
-    EXPECT_EQ(agent.ArrivedCount, 1);
+    EXPECT_EQ(Probe().ArrivedCount(), 1);
     EXPECT_EQ(ReadAll(dir_ + "PWise.flg"), "1\r\n");
 
     agent.CheckNow1Click(); // the client recorded the ids: nothing is new any more

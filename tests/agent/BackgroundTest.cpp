@@ -2,7 +2,7 @@
 // beside the stand-in client as a real process, talking DDE both ways, against the scripted
 // POP3 server. What the client received is read from its log, what the agent did from its trace.
 #include "agent/PWiseF.h"
-#include "core/AgentRules.h"
+#include "core/ClientCommands.h"
 #include "core/Password.h"
 #include "core/Text.h"
 #include "pop3script/ScriptedPop3Server.h"
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 
@@ -189,7 +190,7 @@ TEST_F(BackgroundTest, ScheduledChecksAskForTheMailboxesWithNewMailAndWaitForDon
     StartClient();
     TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click(); // returns once the client's "DONE:" has ended the wait
-    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_EQ(Probe().ArrivedCount(), 3);
     EXPECT_TRUE(Traced("dde in: DONE:3"));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
     Flush();
@@ -205,7 +206,7 @@ TEST_F(BackgroundTest, ScheduledChecksAskForTheMailboxesWithNewMailAndWaitForDon
     auto pokes = ClientPokes();
     pokes.erase(pokes.begin(), pokes.begin() + pokesBefore);
     EXPECT_EQ(pokes, (std::vector<std::string>{"CHECKSTART", "CHECKSTOP", "CHECKNOTE:flush 2"}));
-    EXPECT_EQ(agent.ArrivedCount, 0);
+    EXPECT_EQ(Probe().ArrivedCount(), 0);
 }
 
 TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedUntilStart) {
@@ -213,11 +214,11 @@ TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedU
     TPlaceHolder& agent = Start({"1", "/BGR"});
     ASSERT_TRUE(Poke("CHECK")) << ClientLog();
     const std::vector<std::string> report = {
-        "CHECK:", ReportEntry("one", server, "one", "one@x", "pw-one", 2),
+        ReportEntry("one", server, "one", "one@x", "pw-one", 2),
         ReportEntry("three", server, "three", "three@x", "pw-three", 1)};
-    EXPECT_EQ(agent.State().ReportLines, report); // what was poked, plain password and all
+    EXPECT_EQ(Probe().Cycle().Report(), report); // what was poked, plain password and all
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(agent.State().StopRequested);
+    EXPECT_TRUE(Probe().Cycle().Halted());
     const std::string masked = "CHECK:\\r\\none^" + server + "^one^one@x^***^2\\r\\nthree^" +
                                server + "^three^three@x^***^1\\r\\n";
     EXPECT_EQ(ClientPokes(),
@@ -242,7 +243,7 @@ TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedU
 
     ASSERT_TRUE(Poke("START"));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_FALSE(agent.State().StopRequested);
+    EXPECT_FALSE(Probe().Cycle().Halted());
     EXPECT_TRUE(
         Traced("tool tip: CXC agent: Background task continued at 12:34:56 by CXC's demand..."));
 }
@@ -250,14 +251,20 @@ TEST_F(BackgroundTest, CheckCommandReportsEveryMailboxWithNewMailAndStaysHaltedU
 TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded) {
     // The client pokes "CHECK" while the scheduled check is in the first mailbox; the server
     // answers that mailbox only once the agent has taken the command in.
+    std::atomic<bool> commandNotTakenIn{false};
     test::SessionScript script;
-    script.handler = [this](const test::CommandContext& command) -> std::optional<test::Response> {
+    script.handler = [this, &commandNotTakenIn](
+                         const test::CommandContext& command) -> std::optional<test::Response> {
         if (command.session == 0 && command.line == "USER one") {
             AppendTextFile(dir_ + "CXsystem.cmd", "CHECK\n");
             const DWORD start = GetTickCount();
-            while (!Traced("client check waits for the running check") &&
-                   GetTickCount() - start < 30000)
-                Sleep(50);
+            while (!Traced("client check waits for the running check")) {
+                if (GetTickCount() - start >= test::kWaitLimitMs) {
+                    commandNotTakenIn = true;
+                    break;
+                }
+                Sleep(test::kPollMs);
+            }
         }
         return std::nullopt;
     };
@@ -265,6 +272,7 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
     StartClient();
     TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click();
+    ASSERT_FALSE(commandNotTakenIn) << "the agent never took the CHECK in: " << ClientLog();
     ASSERT_TRUE(PumpUntil([this] { return Contains(ClientLog(), "ack: CHECK"); })) << ClientLog();
 
     // The scheduled check ended after the mailbox in hand, without "CHECKSTOP" or "GET:"; the
@@ -278,8 +286,8 @@ TEST_F(BackgroundTest, CheckDuringAScheduledCheckRunsOnlyAfterThatCheckHasEnded)
     EXPECT_EQ(pokes[1], "CHECKNOTE:Checking one@x for new messages...");
     EXPECT_TRUE(StartsWith(pokes[4], "CHECK:\\r\\none^"));
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(agent.State().StopRequested);
-    EXPECT_FALSE(agent.State().CheckRunning);
+    EXPECT_TRUE(Probe().Cycle().Halted());
+    EXPECT_FALSE(Probe().Cycle().Busy());
 }
 
 // While the agent waits for "DONE:" no mailbox is in use: a "CHECK" that the client sends then,
@@ -298,7 +306,7 @@ TEST_F(BackgroundTest, CheckWhileTheAgentWaitsForDoneIsAnsweredBeforeDone) {
     };
     agent.CheckNow1Click(); // returns once the client's "DONE:" has ended the wait
     ASSERT_FALSE(deadlocked) << ClientLog();
-    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_EQ(Probe().ArrivedCount(), 3);
     Flush();
     EXPECT_TRUE(Contains(ClientLog(), "dde: CHECK: reply received")) << ClientLog();
     EXPECT_FALSE(Contains(ClientLog(), "no CHECK: reply in time"));
@@ -309,7 +317,7 @@ TEST_F(BackgroundTest, CheckWhileTheAgentWaitsForDoneIsAnsweredBeforeDone) {
     EXPECT_TRUE(StartsWith(pokes[6], "CHECK:\\r\\none^")) << pokes[6];
     // The command keeps the minute tick off after the check it came in, until "START".
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+    EXPECT_TRUE(Probe().MenuEnabled(kCheckNow1));
     ASSERT_TRUE(Poke("START"));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
 }
@@ -321,7 +329,7 @@ TEST_F(BackgroundTest, CommandsOfTheClient) {
 
     ASSERT_TRUE(Poke("STOP"));
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(agent.State().StopRequested);
+    EXPECT_TRUE(Probe().Cycle().Halted());
     EXPECT_EQ(agent.TrayIcon1.ToolTip(), "CXC agent: Stalled at 12:34:56 by CXC's demand...");
 
     // Halted: "Check Now!" still dials and says "CHECKSTART", but checks no mailbox, says no
@@ -333,25 +341,25 @@ TEST_F(BackgroundTest, CommandsOfTheClient) {
     EXPECT_TRUE(agent.ExeTimer.Enabled());
 
     ASSERT_TRUE(Poke("NEWTIME: 15 "));
-    EXPECT_EQ(agent.CheckInterval, 15);
+    EXPECT_EQ(Probe().CheckInterval(), 15);
     ASSERT_TRUE(Poke("NEWTIME:soon"));
-    EXPECT_EQ(agent.CheckInterval, 15);
+    EXPECT_EQ(Probe().CheckInterval(), 15);
 
     ASSERT_TRUE(Poke("START\\r\\nSTOP"));
     EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_FALSE(agent.State().StopRequested);
+    EXPECT_FALSE(Probe().Cycle().Halted());
     ASSERT_TRUE(Poke("STOPPED NOW"));
     EXPECT_FALSE(agent.ExeTimer.Enabled());
-    EXPECT_TRUE(agent.State().StopRequested);
+    EXPECT_TRUE(Probe().Cycle().Halted());
 
     ASSERT_TRUE(Poke("DONE:many"));
-    EXPECT_EQ(agent.ArrivedCount, 0);
-    EXPECT_FALSE(agent.State().ClientDone);
+    EXPECT_EQ(Probe().ArrivedCount(), 0);
+    EXPECT_FALSE(Probe().Cycle().ClientAnswered());
     ASSERT_TRUE(Poke("DONE:3"));
-    EXPECT_EQ(agent.ArrivedCount, 3);
-    EXPECT_TRUE(agent.State().ClientDone);
+    EXPECT_EQ(Probe().ArrivedCount(), 3);
+    EXPECT_TRUE(Probe().Cycle().ClientAnswered());
     ASSERT_TRUE(Poke("done:5"));
-    EXPECT_EQ(agent.ArrivedCount, 3);
+    EXPECT_EQ(Probe().ArrivedCount(), 3);
     EXPECT_TRUE(Contains(ReadAll(dir_ + "errors.log"), "'many' is not a valid integer value"));
     EXPECT_EQ(ends_, 0);
 
@@ -366,10 +374,10 @@ TEST_F(BackgroundTest, StandAloneModeTakesOnlyDone) {
     TPlaceHolder& agent = Start({"1"});
     for (const char* command : {"STOP", "NEWTIME:9", "CHECK", "CLOSE", "DONE:4"})
         ASSERT_TRUE(Poke(command)) << command;
-    EXPECT_EQ(agent.ArrivedCount, 4);
+    EXPECT_EQ(Probe().ArrivedCount(), 4);
     EXPECT_TRUE(agent.ExeTimer.Enabled());
-    EXPECT_FALSE(agent.State().StopRequested);
-    EXPECT_EQ(agent.CheckInterval, 1);
+    EXPECT_FALSE(Probe().Cycle().Halted());
+    EXPECT_EQ(Probe().CheckInterval(), 1);
     EXPECT_EQ(ends_, 0);
     EXPECT_TRUE(ClientPokes().empty());
     EXPECT_EQ(server_.ConnectionCount(), 0u);
@@ -396,7 +404,7 @@ TEST_F(BackgroundTest, RefusedAdviseLinkSendsNothingAndDoesNotWait) {
     StartClient("/REFUSEADVISE");
     TPlaceHolder& agent = Start({"1", "/BGR"});
     agent.CheckNow1Click(); // no "GET:" could be sent: no wait
-    EXPECT_TRUE(agent.State().ClientDone);
+    EXPECT_TRUE(Probe().Cycle().ClientAnswered());
     EXPECT_EQ(CountTrace("dde out failed: GET:one@x^three@x"), 1);
     EXPECT_TRUE(Contains(ClientLog(), "dde: advise link refused"));
     EXPECT_TRUE(ClientPokes().empty());
@@ -412,7 +420,7 @@ TEST_F(BackgroundTest, ClientWithoutConversationIsStartedWithTheList) {
               (std::vector<std::string>{
                   "CXsystem" + minimised, "CXsystem" + minimised, "CXsystem" + minimised,
                   dir_ + "CXsystem.exe one@x^three@x /show " + std::to_string(SW_SHOWNORMAL)}));
-    EXPECT_TRUE(agent.State().ClientDone);
+    EXPECT_TRUE(Probe().Cycle().ClientAnswered());
     EXPECT_EQ(ends_, 0);
 }
 

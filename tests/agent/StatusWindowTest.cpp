@@ -157,10 +157,11 @@ TEST_F(StatusWindowTest, OpensWithItsCaptionSizeAndStoredTexts) {
 }
 
 TEST_F(StatusWindowTest, ScheduleTableShowsTheFirstEntryNotEarlierThanNow) {
-    WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=06:00\r\nTime3=12:00\r\n"
-                                       "Time4=x9:00\r\nTime5=18:00\r\nTime6=  \r\n");
-    TPlaceHolder& agent = Start({"10"});
-    agent.ScheduleTimes[1] = " 7:00"; // the profile reader trims values; the table may not be
+    // The profile reader trims values; quotes keep an entry's leading blank.
+    WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=2\r\nTime1=06:00\r\n"
+                                       "Time2=\" 7:00\"\r\nTime3=12:00\r\nTime4=x9:00\r\n"
+                                       "Time5=18:00\r\nTime6=  \r\n");
+    Start({"10"});
     now_.wHour = 13;
     now_.wMinute = 10;
     window_->Show();
@@ -200,10 +201,9 @@ TEST_F(StatusWindowTest, ListsEveryRecordWithAServerAndShowsTheThreeSettings) {
                   AccountLine("a@x", "pop.x") + AccountLine("noat", "pop.x") +
                       AccountLine("empty@x", "") + AccountLine("blank@x", "   ") +
                       AccountLine("b@y", "pop.y"));
-    TPlaceHolder& agent = Start({"10"});
-    agent.InterpretScripts = true;
-    agent.PermanentConnection = false;
-    agent.PrintIncoming = true;
+    // Interval, permanent connection, scripts, (unused), printing.
+    WriteTextFile(dir_ + "setupRAS.RAS", "\r\n\r\n\r\n10\r\n0\r\n1\r\n0\r\n1\r\n");
+    Start({"10"});
     window_->Show();
     EXPECT_EQ(Mailboxes(), (std::vector<std::string>{"a@x", "noat", "b@y"}));
     EXPECT_TRUE(Checked(TpwSchedule::idCheckBox1));
@@ -211,9 +211,12 @@ TEST_F(StatusWindowTest, ListsEveryRecordWithAServerAndShowsTheThreeSettings) {
     EXPECT_TRUE(Checked(TpwSchedule::idCheckBox3));
 
     window_->Close();
-    agent.PrintIncoming = false;
     window_->Show(); // filled afresh, not appended to
     EXPECT_EQ(Mailboxes().size(), 3u);
+
+    WriteTextFile(dir_ + "setupRAS.RAS", "\r\n\r\n\r\n10\r\n0\r\n1\r\n0\r\n0\r\n");
+    Start({"10"});
+    window_->Show();
     EXPECT_FALSE(Checked(TpwSchedule::idCheckBox3));
 }
 
@@ -250,7 +253,7 @@ TEST_F(StatusWindowTest, TrayDoubleClickOpensTheWindowUntilItIsClosed) {
     bool menuEnabledWhileOpen = true;
     window_->OnShow = [&](TpwSchedule& w) {
         shown = true;
-        menuEnabledWhileOpen = agent.MenuEnabled(kStatus1) || agent.MenuEnabled(kCheckNow1);
+        menuEnabledWhileOpen = Probe().MenuEnabled(kStatus1) || Probe().MenuEnabled(kCheckNow1);
         agent.FillStatusWindow(w);
     };
     const HWND panel = Control(TpwSchedule::idPanel1);
@@ -258,11 +261,11 @@ TEST_F(StatusWindowTest, TrayDoubleClickOpensTheWindowUntilItIsClosed) {
                  WM_LBUTTONDBLCLK);
     PostMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
     PostMessageA(panel, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    EXPECT_TRUE(test::PumpUntil([&] { return shown && agent.MenuEnabled(kStatus1); }));
+    EXPECT_TRUE(test::PumpUntil([&] { return shown && Probe().MenuEnabled(kStatus1); }));
     EXPECT_FALSE(window_->Visible());
     EXPECT_FALSE(menuEnabledWhileOpen);
     EXPECT_EQ(window_->Label3(), "10 minutes till next checking event...");
-    EXPECT_TRUE(agent.MenuEnabled(kCheckNow1));
+    EXPECT_TRUE(Probe().MenuEnabled(kCheckNow1));
 }
 
 TEST_F(StatusWindowTest, BusyAnimationShowsTheNineFramesInOrderThenTheRestingIcon) {
@@ -275,48 +278,49 @@ TEST_F(StatusWindowTest, BusyAnimationShowsTheNineFramesInOrderThenTheRestingIco
             EXPECT_NE(pictures[i], pictures[j]) << "Image" << i + 1 << " and Image" << j + 1;
 
     shownImages_.clear();
-    agent.StartBusyAnimation();
+    Probe().StartBusyAnimation();
     EXPECT_TRUE(agent.Timer2.Enabled());
     for (int tick = 0; tick < 11; ++tick)
         agent.Timer2Timer();
-    agent.FinishCheck();
+    Probe().FinishCheck();
     EXPECT_EQ(shownImages_, (std::vector<int>{5, 6, 7, 8, 9, 10, 11, 12, 13, 5, 6, 2}));
     EXPECT_FALSE(agent.Timer2.Enabled());
 
     shownImages_.clear();
-    agent.StartBusyAnimation(); // starts again at the first frame
+    Probe().StartBusyAnimation(); // starts again at the first frame
     agent.Timer2Timer();
-    agent.FinishCheck();
+    Probe().FinishCheck();
     EXPECT_EQ(shownImages_, (std::vector<int>{5, 2}));
 }
 
 TEST_F(StatusWindowTest, BusyAnimationRunsOnItsOwnTimer) {
     TPlaceHolder& agent = Start({"10"});
     shownImages_.clear();
-    agent.StartBusyAnimation();
+    Probe().StartBusyAnimation();
     EXPECT_TRUE(test::PumpUntil([&] { return shownImages_.size() >= 3; }));
-    agent.FinishCheck();
+    Probe().FinishCheck();
     ASSERT_GE(shownImages_.size(), 4u);
     EXPECT_EQ(std::vector<int>(shownImages_.begin(), shownImages_.begin() + 3),
               (std::vector<int>{5, 6, 7}));
     EXPECT_EQ(shownImages_.back(), 2);
+    EXPECT_FALSE(agent.Timer2.Enabled());
+    // More than two frames' time: no frame comes after the end.
     const size_t afterFinish = shownImages_.size();
-    WaitMilliseconds(800);
-    EXPECT_EQ(shownImages_.size(), afterFinish);
+    EXPECT_TRUE(test::NeverWithin([&] { return shownImages_.size() > afterFinish; }, 800));
 }
 
 TEST_F(StatusWindowTest, BackgroundModeRestsOnImage4UntilMessagesArriveThenImage3) {
     TPlaceHolder& agent = Start({"10", "/BGR"});
     shownImages_.clear();
-    agent.StartBusyAnimation();
+    Probe().StartBusyAnimation();
     agent.Timer2Timer();
-    agent.FinishCheck();
-    agent.ArrivedCount = 2;
-    agent.StartBusyAnimation();
+    Probe().FinishCheck();
+    agent.BackgroundCallsPokeData("DONE:2", DdeServer::Acknowledgement());
+    Probe().StartBusyAnimation();
     agent.Timer2Timer();
-    agent.FinishCheck();
+    Probe().FinishCheck();
     EXPECT_EQ(shownImages_, (std::vector<int>{5, 4, 5, 3}));
-    EXPECT_EQ(agent.TrayImage(), 3);
+    EXPECT_EQ(Probe().TrayImage(), 3);
 }
 
 // Stand-alone retrievals: a mailbox with a message the client has not fetched, and no client
@@ -350,15 +354,15 @@ TEST_F(StandAloneRetrieval, ImageOneAndTheArrivedCountStayAfterALaterRetrievalOf
     window_->Show();
     EXPECT_EQ(window_->Label8(), "[ No new messages currently arrived... ]");
     window_->Close();
-    EXPECT_EQ(agent.TrayImage(), 2);
+    EXPECT_EQ(Probe().TrayImage(), 2);
 
     Retrieve(agent, "2\r\n");
-    EXPECT_EQ(agent.ArrivedCount, 2);
+    EXPECT_EQ(Probe().ArrivedCount(), 2);
     EXPECT_EQ(window_->Label8(), "[ 2 new messages currently arrived... ]");
     EXPECT_EQ(shownImages_.back(), 1);
 
     Retrieve(agent, "0\r\n");
-    EXPECT_EQ(agent.ArrivedCount, 0);
+    EXPECT_EQ(Probe().ArrivedCount(), 0);
     EXPECT_EQ(shownImages_.back(), 1);
     window_->Show();
     EXPECT_EQ(window_->Label8(), "[ 2 new messages currently arrived... ]");

@@ -1,5 +1,10 @@
-// The agent's text rules: schedule decisions, the flag file, report lines, client commands.
-#include "core/AgentRules.h"
+// The agent's rules on text: schedule decisions, its texts, the flag file, report lines, client
+// commands and their redaction.
+#include "core/AgentTexts.h"
+#include "core/ClientCommands.h"
+#include "core/FlagFile.h"
+#include "core/Redaction.h"
+#include "core/Schedule.h"
 
 #include <gtest/gtest.h>
 
@@ -14,28 +19,31 @@ ScheduleTable Table(std::initializer_list<const char*> entries) {
     return table;
 }
 
-TEST(ScheduleDue, OneDigitAndTwoDigitHoursBothMatch) {
-    auto table = Table({"7:05", "07:05"});
-    EXPECT_TRUE(ScheduleDue(table, FormatHourMinute(7, 5, ":")));
-    EXPECT_FALSE(ScheduleDue(table, FormatHourMinute(7, 6, ":")));
+TEST(FirstDueEntry, OneDigitAndTwoDigitHoursBothMatch) {
+    const auto table = Table({"7:05", "07:05"});
+    EXPECT_EQ(FirstDueEntry(table, FormatHourMinute(7, 5, ":")), 0u);
+    EXPECT_EQ(FirstDueEntry(table, FormatHourMinute(7, 6, ":")), std::nullopt);
 }
 
-TEST(ScheduleDue, EntriesAreTrimmedAndStoredBackUpToTheMatch) {
+TEST(FirstDueEntry, UntrimmedEntriesMatchAndNormalizingStopsWhereAScanStops) {
     auto table = Table({"  08:30", " 12:00 ", " 13:00"});
-    EXPECT_TRUE(ScheduleDue(table, "12:00"));
+    const auto match = FirstDueEntry(table, "12:00");
+    ASSERT_EQ(match, 1u);
+    EXPECT_EQ(table[0], "  08:30"); // asking changes nothing
+    NormalizeScheduleEntries(table, *match + 1);
     EXPECT_EQ(table[0], "08:30");
     EXPECT_EQ(table[1], "12:00");
-    EXPECT_EQ(table[2], " 13:00"); // the scan stopped at the match
+    EXPECT_EQ(table[2], " 13:00");
 }
 
-TEST(ScheduleDue, BrokenEntriesNeverMatch) {
-    auto table = Table({"0705", "ab:cd", "7:xx", "", "  "});
-    EXPECT_FALSE(ScheduleDue(table, "07:05"));
+TEST(FirstDueEntry, BrokenEntriesNeverMatch) {
+    const auto table = Table({"0705", "ab:cd", "7:xx", "", "  "});
+    EXPECT_EQ(FirstDueEntry(table, "07:05"), std::nullopt);
 }
 
-TEST(ScheduleDue, AClockWithAnotherSeparatorNeverMatches) {
-    auto table = Table({"07:05", "7.05"});
-    EXPECT_FALSE(ScheduleDue(table, FormatHourMinute(7, 5, ".")));
+TEST(FirstDueEntry, AClockWithAnotherSeparatorNeverMatches) {
+    const auto table = Table({"07:05", "7.05"});
+    EXPECT_EQ(FirstDueEntry(table, FormatHourMinute(7, 5, ".")), std::nullopt);
 }
 
 TEST(AgentTexts, AreExact) {

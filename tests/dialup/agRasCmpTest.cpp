@@ -260,6 +260,7 @@ TEST_F(DialUp, DialReportsStatusTextsInOrderAndHangUpReleasesTheLine) {
                                                      HasSubstr("-> 0 handle=" + handle))));
 
     ras.HangUp();
+    ras.HangUp(); // the line is down: no second hang-up of a closed handle, no second end
     EXPECT_THAT(Calls("RasHangUpA"), ElementsAre(HasSubstr("handle=" + handle + " -> 0")));
     EXPECT_EQ(disconnects, 1);
     EXPECT_FALSE(ras.Connected);

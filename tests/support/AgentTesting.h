@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -91,7 +92,10 @@ protected:
         env.Now = [this] { return now_; };
         env.TimeSeparator = [this] { return separator_; };
         env.LongTime = [] { return std::string("12:34:56"); };
-        env.AsteriskSound = [] {};
+        env.AsteriskSound = [this] {
+            if (asteriskSound_)
+                asteriskSound_();
+        };
         env.RunProgram = [this](const std::string& command, UINT show) {
             started_.push_back(command);
             startedShows_.push_back(show);
@@ -113,6 +117,9 @@ protected:
         agent_ = std::make_unique<TPlaceHolder>(*app_, Environment(std::move(args)));
         return *agent_;
     }
+
+    // What the agent shows of itself beyond its components and handlers.
+    TPlaceHolder::Probe Probe() const { return TPlaceHolder::Probe(*agent_); }
 
     // Trace lines this test wrote, without their time stamps.
     std::vector<std::string> TraceLines() const { return AgentTrace().LinesSince(traceStart_); }
@@ -139,6 +146,7 @@ protected:
     std::vector<UINT> startedShows_;   // and how each was to be shown
     int ends_ = 0;
     int32_t mailboxTimeOut_ = 240;
+    std::function<void()> asteriskSound_; // the system sound, silent unless a test sets it
     std::string rasLibraryPath_;
     std::unique_ptr<TApplication> app_;
     std::unique_ptr<TPlaceHolder> agent_;

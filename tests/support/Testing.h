@@ -34,6 +34,11 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = kWaitLi
     return done();
 }
 
+// Pumps for limitMs; true when happened() stayed false all that time: for what must not happen.
+inline bool NeverWithin(const std::function<bool()>& happened, DWORD limitMs) {
+    return !PumpUntil(happened, limitMs);
+}
+
 inline std::string TempDir() {
     char temp[MAX_PATH + 1] = {};
     GetTempPathA(MAX_PATH, temp);

@@ -2,6 +2,7 @@
 #include "Pop3Connection.h"
 
 #include "core/Errors.h"
+#include "core/ServerField.h"
 #include "core/Text.h"
 
 #include <algorithm>
@@ -50,13 +51,13 @@ WinsockSession::~WinsockSession() {
 }
 
 void SplitServer(std::string_view server, std::string& host, unsigned& port) {
-    const std::string_view trimmed = TrimView(server);
-    const size_t colon = trimmed.rfind(':');
-    host.assign(trimmed.substr(0, colon));
+    // Split where the agent splits, so that both reach the same server for one account.
+    const ServerFieldParts parts = SplitServerField(server);
+    host.assign(ServerHostPart(server));
     port = Pop3Connection::kDefaultPort;
-    if (colon == std::string_view::npos)
+    if (!parts.HasPort)
         return;
-    const std::string_view digits = trimmed.substr(colon + 1);
+    const std::string_view digits = TrimRightView(parts.Port);
     const std::optional<int32_t> value = TryStrToInt(digits);
     const bool onlyDigits =
         !digits.empty() &&

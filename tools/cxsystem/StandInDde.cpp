@@ -3,7 +3,7 @@
 
 #include "StandInFiles.h"
 #include "StandInLog.h"
-#include "core/AgentRules.h"
+#include "core/Redaction.h"
 #include "core/Text.h"
 
 namespace pw {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "win/Handles.h"
+#include "win/ProgramFile.h"
 
 namespace pw {
 
@@ -55,13 +56,8 @@ bool AppendToFile(const std::string& path, std::string_view content) {
 }
 
 std::string ProgramDirectory() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return CurrentDirectory();
-    std::string full(path, n);
-    const size_t slash = full.find_last_of("\\/");
-    return slash == std::string::npos ? CurrentDirectory() : full.substr(0, slash + 1);
+    const std::string directory = DirectoryOf(ProgramFilePath());
+    return directory.empty() ? CurrentDirectory() : directory;
 }
 
 std::string CurrentDirectory() {

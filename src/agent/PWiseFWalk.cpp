@@ -1,0 +1,134 @@
+// The one walk over the watched mailboxes, for the due check and for the client's check: one
+// POP3 session per mailbox, the count of its new mail, and what a failed session tells the
+// user; see PWiseF.h.
+#include "PWiseF.h"
+
+#include "core/Errors.h"
+#include "win/MessagePump.h"
+#include "win/Trace.h"
+
+namespace pw {
+
+namespace {
+// Accounts without an "@" in their address are never contacted.
+bool IsWatched(const AccountRecord& record) {
+    return record.AccountAddress.str().find('@') != std::string::npos;
+}
+
+// What the user can act on in a failed session; nothing for a failure of the moment.
+std::optional<AlertReason> ReasonToTell(const std::exception& error, TmsCustomPOP::TStage stage) {
+    if (dynamic_cast<const ECertificateError*>(&error) != nullptr)
+        return AlertReason::Certificate;
+    if (dynamic_cast<const ETlsRequiredError*>(&error) != nullptr)
+        return AlertReason::TlsNotOffered;
+    if (dynamic_cast<const EClearPasswordError*>(&error) != nullptr)
+        return AlertReason::ClearPasswordRefused;
+    if (stage == TmsCustomPOP::TStage::LoggingIn &&
+        dynamic_cast<const EServerError*>(&error) != nullptr)
+        return AlertReason::LoginRefused;
+    if (stage == TmsCustomPOP::TStage::Connecting &&
+        (dynamic_cast<const ESocketError*>(&error) != nullptr ||
+         dynamic_cast<const ETimedOutError*>(&error) != nullptr))
+        return AlertReason::Unreachable;
+    return std::nullopt;
+}
+} // namespace
+
+TPlaceHolder::WalkEnd
+TPlaceHolder::WalkMailboxes(const WalkPolicy& policy,
+                            const std::function<void(const AccountRecord&, int32_t)>& found) {
+    for (int i = 0; i < Accounts.AccountCount; ++i) {
+        PumpBetweenMailboxes();
+        if (policy.HonourHalt && cycle_.Halted())
+            break;
+        const AccountRecord& record = Accounts.Records[i];
+        if (!IsWatched(record))
+            continue;
+        const std::string address = record.AccountAddress.str();
+        PrepareMailbox(record);
+        if (policy.NoteEachMailbox)
+            ClientLink->SendToClient("CHECKNOTE:" + CheckingText(address));
+        ProcessMessages();
+        const auto newMessages = CountNewMail(record, policy.PumpBeforeCounting);
+        cycle_.SetMailbox(std::string());
+        if (!newMessages)
+            continue;
+        Trace("mailbox " + address + ": " + std::to_string(*newMessages) + " new");
+        if (*newMessages == 0)
+            continue;
+        found(record, *newMessages);
+        if (policy.StopAtFirstNew)
+            return WalkEnd::FoundNew;
+    }
+    CloseMailboxQuietly();
+    // A "STOP" that came during the last mailbox ends the walk as one before it would.
+    return policy.HonourHalt && cycle_.Halted() ? WalkEnd::Halted : WalkEnd::Completed;
+}
+
+// Twice: what the first round leads to (a command poked in the meantime, a tray click's menu)
+// is handled before the next session starts, so that "STOP" is seen before the next mailbox.
+void TPlaceHolder::PumpBetweenMailboxes() {
+    ProcessMessages();
+    ProcessMessages();
+}
+
+void TPlaceHolder::PrepareMailbox(const AccountRecord& record) {
+    CloseMailboxQuietly();
+    cycle_.SetMailbox(record.AccountAddress.str());
+    POPbox.Password = record.AccountPassword.str();
+    POPbox.Server = record.AccountServer.str();
+    POPbox.UserName = record.AccountUser.str();
+    const ServerSettings security = AgentIni.TlsFor(POPbox.Server);
+    POPbox.Tls = security.Mode;
+    POPbox.TlsPin = security.Pin;
+    POPbox.AllowClearPasswords = security.AllowClearPasswords;
+    POPbox.SetTimeOut(Environment.MailboxTimeOut);
+    POPbox.NewMessageSize = 0;
+    const std::string checking = CheckingText(cycle_.Mailbox());
+    SetLabel3(checking);
+    SetToolTip(checking);
+}
+
+std::optional<int32_t> TPlaceHolder::CountNewMail(const AccountRecord& record,
+                                                  bool pumpBeforeCounting) {
+    std::optional<int32_t> newMessages;
+    try {
+        POPbox.OpenMailbox();
+        if (POPbox.MessageCount > 0) {
+            if (pumpBeforeCounting)
+                ProcessMessages();
+            POPbox.NewMessageCount = 0;
+            POPbox.CountNewMessages();
+            newMessages = POPbox.NewMessageCount;
+        }
+        Alerts.Succeeded(record.AccountAddress.str());
+    } catch (const std::exception& e) {
+        TraceCaught("mailbox " + record.AccountAddress.str() + " failed", e);
+        newMessages.reset();
+        ReportMailboxFailure(record.AccountAddress.str(), e);
+    }
+    CloseMailboxQuietly();
+    return newMessages;
+}
+
+void TPlaceHolder::ReportMailboxFailure(const std::string& address, const std::exception& error) {
+    const std::optional<AlertReason> reason = ReasonToTell(error, POPbox.Stage());
+    if (!reason)
+        return;
+    const std::optional<std::string> text = Alerts.Failed(address, *reason, error.what());
+    if (!text)
+        return;
+    Trace("alert: " + *text);
+    if (AgentIni.Balloons)
+        TrayIcon1.ShowBalloon(std::string(kAlertTitle), *text);
+}
+
+void TPlaceHolder::CloseMailboxQuietly() {
+    try {
+        POPbox.CloseMailbox();
+    } catch (const std::exception& e) {
+        TraceCaught("closing the mailbox failed", e);
+    }
+}
+
+} // namespace pw
