@@ -90,8 +90,6 @@ void TAppException::WriteRecord(const std::string& message) {
 
 void TAppException::HandleException(TObject& Sender, const std::exception& E) noexcept {
     try {
-        // Traced in every case: with no log file and no box the trace is all that tells.
-        TraceCaught("uncaught exception", E);
         LogException(Sender, E);
     } catch (...) {
         TraceCaughtCurrent(std::string("exception logger failed while handling '") + E.what() +

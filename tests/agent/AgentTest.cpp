@@ -423,6 +423,11 @@ TEST_F(StandAloneCheck, AFailureInAnyPhaseOfACheckLeavesNothingHalfDone) {
         agent.SetClientLink(std::make_unique<FailingClientLink>(phase.failAt));
         agent.CheckNow1Click();
         ExpectTheCheckEndedAndTheNextOneRuns(agent, before + 2);
+        // Neither logged nor shown by the exception logger, and still not lost.
+        const std::string what = phase.failAt == std::string("sound")
+                                     ? "no sound"
+                                     : std::string("link failed at ") + phase.failAt;
+        EXPECT_EQ(CountTrace("check failed: " + what + " (std::runtime_error)"), 2);
     }
 }
 

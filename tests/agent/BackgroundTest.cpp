@@ -361,6 +361,8 @@ TEST_F(BackgroundTest, CommandsOfTheClient) {
     ASSERT_TRUE(Poke("done:5"));
     EXPECT_EQ(Probe().ArrivedCount(), 3);
     EXPECT_TRUE(Contains(ReadAll(dir_ + "errors.log"), "'many' is not a valid integer value"));
+    EXPECT_TRUE(Traced("dde in: DONE: without a count: 'many' is not a valid integer value "
+                       "(EConvertError)"));
     EXPECT_EQ(ends_, 0);
 
     ASSERT_TRUE(Poke("CLOSE"));
