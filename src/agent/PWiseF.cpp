@@ -99,10 +99,13 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
             [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
                 return HandleMessage(msg, wParam, lParam, result);
             }) {
-    for (int i = 0; i < kImageCount; ++i)
-        Images[i].reset(static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
-                                                      MAKEINTRESOURCEA(kIconBase + 1 + i),
-                                                      IMAGE_ICON, 32, 32, 0)));
+    for (int i = 0; i < kImageCount; ++i) {
+        const auto resource = static_cast<WORD>(kIconBase + 1 + i);
+        Images[i].reset(static_cast<HICON>(LoadImageA(
+            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), IMAGE_ICON, 32, 32, 0)));
+        // Every picture is also drawn in the tray's sizes: the tray loads the one it shows.
+        TrayIcon1.SetIconResource(Images[i].get(), GetModuleHandleA(nullptr), resource);
+    }
     Timer1.OnTimer = [this](TObject&) { Timer1Timer(); };
     ExeTimer.OnTimer = [this](TObject&) { ExeTimerTimer(); };
     Halta.OnTimer = [this](TObject&) { HaltaTimer(); };

@@ -1,6 +1,6 @@
 // Tray icon; see TrayIcon.h. The shell sends the icon's mouse messages to a hidden window of
 // the component; Explorer's "TaskbarCreated" broadcast brings a shown icon back after a
-// restart of the shell.
+// restart of the shell, in the size the notification area then shows.
 #include "TrayIcon.h"
 
 #include <shellapi.h>
@@ -64,9 +64,14 @@ TTrayIcon::TTrayIcon(TComponent* owner)
       CallbackWindow(UtilityWindow::Kind::TopLevel,
                      [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&) {
                          return HandleMessage(msg, wParam, lParam);
-                     }) {
+                     }),
+      displayWatcher_([this] {
+          if (FollowIconSize())
+              ModifyIcon(NIF_ICON);
+      }) {
     if (owner != nullptr && owner->Designing())
         SetDesigning(true);
+    FollowIconSize();
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -104,6 +109,10 @@ void TTrayIcon::SetIcon(HICON value) {
     ModifyIcon(NIF_ICON);
 }
 
+void TTrayIcon::SetIconResource(HICON picture, HINSTANCE module, WORD resource) {
+    resources_.push_back(IconResource{picture, module, resource});
+}
+
 HICON TTrayIcon::CopyOf(HICON picture) {
     for (const auto& copy : copies_)
         if (copy.first == picture)
@@ -111,8 +120,29 @@ HICON TTrayIcon::CopyOf(HICON picture) {
     // The oldest copy goes: the shell keeps a picture of its own for what it shows.
     if (copies_.size() >= kMaxCopies)
         copies_.erase(copies_.begin());
-    copies_.emplace_back(picture, UniqueIcon(CopyIcon(picture)));
+    UniqueIcon copy;
+    for (const auto& source : resources_)
+        if (source.picture == picture) {
+            copy.reset(
+                static_cast<HICON>(LoadImageA(source.module, MAKEINTRESOURCEA(source.resource),
+                                              IMAGE_ICON, iconSize_, iconSize_, 0)));
+            break;
+        }
+    if (!copy)
+        copy.reset(CopyIcon(picture));
+    copies_.emplace_back(picture, std::move(copy));
     return copies_.back().second.get();
+}
+
+bool TTrayIcon::FollowIconSize() {
+    const int size = NotificationIconSize(Dpi);
+    if (size == iconSize_)
+        return false;
+    iconSize_ = size;
+    Trace("tray picture size: " + std::to_string(size) + " pixels");
+    copies_.clear();
+    icon_ = source_ != nullptr ? CopyOf(source_) : nullptr;
+    return icon_ != nullptr;
 }
 
 void TTrayIcon::SetToolTip(const std::string& value) {
@@ -211,6 +241,8 @@ bool TTrayIcon::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return true;
     }
     if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+        // A new shell may sit on a display of another scale.
+        FollowIconSize();
         if (Shown())
             AddIcon();
         return true;

@@ -1,5 +1,6 @@
 // TTrayIcon puts one icon with a tool tip into the notification area, turns mouse actions on
-// it into events and shows a popup menu on a right click.
+// it into events and shows a popup menu on a right click. Pictures drawn in several sizes reach
+// the shell in the size the notification area shows at the display's real DPI.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "win/DpiAwareness.h"
 #include "win/Handles.h"
 #include "win/UtilityWindow.h"
 
@@ -84,6 +86,13 @@ public:
     // under the same handle value while this component lives.
     HICON Icon() const { return icon_; }
     void SetIcon(HICON value);
+    // The icon resource a picture was loaded from, when it holds several sizes: the shell is
+    // then handed the picture of the size it shows (IconSize), loaded from there instead of a
+    // copy that it would stretch. Give it before the picture itself.
+    void SetIconResource(HICON picture, HINSTANCE module, WORD resource);
+    // The pixel size of the notification area's pictures, asked again when the display's scale
+    // or resolution changes and when the shell restarts.
+    int IconSize() const { return iconSize_; }
     const std::string& ToolTip() const { return toolTip_; }
     // Only a change reaches the shell, and only the tool tip's field.
     void SetToolTip(const std::string& value);
@@ -113,9 +122,13 @@ public:
 
     // The window that receives the icon's messages.
     HWND CallbackHandle() const { return CallbackWindow.Handle(); }
+    // The window that hears of changes of the display.
+    HWND DisplayWatcherHandle() const { return displayWatcher_.Handle(); }
 
-    // Seam for tests: the shell call, Shell_NotifyIconA by default.
+    // Seams for tests: the shell call, Shell_NotifyIconA by default, and the functions that
+    // IconSize is asked with.
     std::function<BOOL(DWORD message, TNotifyIconData* data)> ShellNotifyIcon;
+    DpiFunctions Dpi = DpiFunctions::System();
 
 private:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -126,6 +139,8 @@ private:
     // NIM_MODIFY with the fields of flags; nothing while inactive.
     void ModifyIcon(UINT flags);
     HICON CopyOf(HICON picture);
+    // Asks the size again; on a change the picture is made anew. True when there is a new one.
+    bool FollowIconSize();
     void DeleteIcon();
     void FillIconData();
     void Notify(DWORD message);
@@ -137,10 +152,18 @@ private:
     HICON source_ = nullptr;                           // the caller's picture shown
     HICON icon_ = nullptr;                             // the copy of it, held in copies_
     std::vector<std::pair<HICON, UniqueIcon>> copies_; // by the caller's handle, oldest first
+    struct IconResource {
+        HICON picture;
+        HINSTANCE module;
+        WORD resource;
+    };
+    std::vector<IconResource> resources_;
+    int iconSize_ = 0;
     std::string toolTip_;
     TNotifyIconData IconData{};
     UINT taskbarCreated_;
     UtilityWindow CallbackWindow;
+    DisplayChangeWatcher displayWatcher_;
 };
 
 } // namespace pw
