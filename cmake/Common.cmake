@@ -44,6 +44,14 @@ if(WIN32)
         set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
     endif()
     add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 NOMINMAX WIN32_LEAN_AND_MEAN)
+    if(NOT MSVC)
+        # Reproducible programs: no link time in the PE header, and no folder of this checkout
+        # or build in them (the binary folder may lie inside the source folder: the later map
+        # wins). Release programs are linked stripped: strip would write a time of its own.
+        add_link_options(-Wl,--no-insert-timestamp $<$<CONFIG:Release>:-s>)
+        add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=
+                            -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+    endif()
     option(PW_FUZZ "Build libFuzzer targets" OFF)
 else()
     option(PW_SANITIZE "Build the host tree with AddressSanitizer and UBSan" ON)
@@ -65,11 +73,17 @@ else()
     endif()
 endif()
 
-# GoogleTest from the distribution's sources, built with this tree's compiler.
+# GoogleTest from its sources, built with this tree's compiler: Debian's googletest package puts
+# them where the default says; elsewhere name a clone or release archive of GoogleTest.
 set(PW_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest source tree")
 function(pw_add_googletest)
     if(TARGET gtest)
         return()
+    endif()
+    if(NOT EXISTS "${PW_GTEST_SOURCE}/CMakeLists.txt")
+        message(FATAL_ERROR "No GoogleTest sources in PW_GTEST_SOURCE (${PW_GTEST_SOURCE}): "
+                            "install Debian's googletest, or give -DPW_GTEST_SOURCE=<folder of "
+                            "GoogleTest's sources>")
     endif()
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -1,7 +1,8 @@
 ; The installer of pwagent, made by scripts/package.sh with makensis. It expects these defines:
-;   PW_VERSION (x.y.z), PW_VERSION_QUAD (x.y.z.0), PW_STAGE (the staged files of files.txt),
-;   PW_FILES (an include with the macros PW_INSTALL_FILES and PW_UNINSTALL_FILES, generated
-;   from files.txt) and PW_OUTFILE.
+;   PW_VERSION (x.y.z), PW_VERSION_QUAD (x.y.z.0), PW_FILES (an include generated from files.txt
+;   with the macros PW_INSTALL_FILES and PW_UNINSTALL_FILES, and the commands makensis runs on
+;   the uninstaller before packing it: signing, a copy beside the installer) and PW_OUTFILE.
+; With SOURCE_DATE_EPOCH set (scripts/package.sh sets it) the output is the same on every run.
 ; It installs into the folder the user chooses, which should be the mail client's: the agent
 ; reads the client's files from its own and the current folder. It adds no autostart (the
 ; mail client starts the agent) and registers an uninstaller that removes what it installed.

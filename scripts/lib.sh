@@ -81,14 +81,18 @@ pw_wine_down() {
     wineserver -k >/dev/null 2>&1 </dev/null || true
 }
 
-# Called first by the scripts that run setup.sh (test, demo, package) with the script and its
-# arguments: when packages are missing, installing them needs root. As root, or with everything
-# installed, it returns at once; otherwise it runs the script again through sudo (keeping the
-# PW_*, FUZZ_SECONDS and DISPLAY settings, which sudo would drop), or explains and fails when
-# there is no sudo.
+# Options of setup.sh for the packages a script needs beyond the common ones (screenshots.sh
+# sets --screenshots); pw_root_when_needed checks for those too.
+PW_SETUP_OPTIONS=()
+
+# Called first by the scripts that run setup.sh (test, demo, package, screenshots) with the
+# script and its arguments: when packages are missing, installing them needs root. As root, or
+# with everything installed, it returns at once; otherwise it runs the script again through sudo
+# (keeping the PW_*, FUZZ_SECONDS and DISPLAY settings, which sudo would drop), or explains and
+# fails when there is no sudo.
 pw_root_when_needed() { # SCRIPT [ARGS...]
     [ "$(id -u)" -eq 0 ] && return 0
-    "$PW_ROOT/scripts/setup.sh" --check && return 0
+    "$PW_ROOT/scripts/setup.sh" --check "${PW_SETUP_OPTIONS[@]}" && return 0
     if ! command -v sudo >/dev/null 2>&1; then
         echo "$(basename "$1"): packages are missing and installing them needs root;" \
             "run this again as root, or install sudo" >&2

@@ -1,20 +1,16 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb: the status window of a running agent (opened by a
 # real tray double-click message) in schedule-table and in countdown mode, and pwctrl. Writes
-# docs/screenshots/*.png. Needs the Windows tree; builds what is missing.
+# docs/screenshots/*.png. Needs the Windows tree; builds what is missing. Installs what is
+# missing first, its own tools too (setup.sh --screenshots: x11-apps, imagemagick, fonts-wine),
+# as root or through sudo.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+PW_SETUP_OPTIONS=(--screenshots)
 
 if [ -z "${PW_SCREENSHOTS_IN_XVFB:-}" ]; then
-    # The screenshot tools are needed here only, so they are not part of setup.sh.
-    # fonts-wine: the classic faces the windows are designed in (the tests do without them).
-    if ! command -v xwd >/dev/null || ! command -v xvfb-run >/dev/null ||
-        ! convert -version 2>/dev/null | grep -q ImageMagick || ! dpkg -s fonts-wine >/dev/null 2>&1; then
-        pw_log "installing xvfb, x11-apps, imagemagick and fonts-wine"
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-            xvfb xauth x11-apps imagemagick fonts-wine >/dev/null
-    fi
+    pw_root_when_needed "$0" "$@"
+    "$PW_ROOT/scripts/setup.sh" "${PW_SETUP_OPTIONS[@]}"
     export PW_SCREENSHOTS_IN_XVFB=1
     # A prefix of its own: its windows draw their own frames (there is no window manager).
     export WINEPREFIX="${PW_SCREENSHOTS_PREFIX:-$PW_BUILD/wineprefix-screenshots}"

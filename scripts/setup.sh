@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on Debian 12 (run as root). Quick when
 # everything is there already: it only calls apt-get when a package is missing.
+#   --screenshots  also the tools of scripts/screenshots.sh, which nothing else needs
+#   --check        only tell by the exit status whether anything is missing (scripts/lib.sh
+#                  uses it to decide whether a script needs root)
 set -euo pipefail
 
 packages=(
@@ -9,16 +12,24 @@ packages=(
     wine wine32:i386 xvfb xauth fonts-dejavu-core
     dovecot-pop3d python3 procps
     libgnutls30:i386 openssl stunnel4
-    nsis zip unzip
+    nsis zip unzip osslsigncode python3-yaml
 )
+
+check=0
+for option in "$@"; do
+    case "$option" in
+    --check) check=1 ;;
+    # fonts-wine: the classic faces the windows are designed in (the tests do without them).
+    --screenshots) packages+=(x11-apps imagemagick fonts-wine) ;;
+    *) echo "setup: unknown option $option" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-# --check: only tell by the exit status whether anything is missing (scripts/lib.sh uses it to
-# decide whether a script needs root).
-if [ "${1:-}" = "--check" ]; then
+if [ "$check" -eq 1 ]; then
     [ ${#missing[@]} -eq 0 ]
     exit
 fi

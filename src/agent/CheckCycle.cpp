@@ -44,6 +44,19 @@ void CheckCycle::Resume() {
     tickHeldPastDueCheck_ = false;
 }
 
+void CheckCycle::ServeCatchUp() {
+    for (const int64_t stamp : catchUpMissed_)
+        served_.Add(stamp);
+    catchUpMissed_.clear();
+}
+
+bool CheckCycle::AddRetry(const std::string& mailbox) {
+    if (!retried_.insert(mailbox).second)
+        return false;
+    retries_.insert(mailbox);
+    return true;
+}
+
 void CheckCycle::Reset() {
     due_ = DuePhase::None;
     client_ = ClientPhase::None;
@@ -55,6 +68,13 @@ void CheckCycle::Reset() {
     mailbox_.clear();
     report_.clear();
     queued_.clear();
+    wake_ = WakeWatch();
+    served_ = CheckedMinutes();
+    catchUpMissed_.clear();
+    retries_.clear();
+    retried_.clear();
+    delays_ = LoginDelays();
+    alerts_.clear();
 }
 
 } // namespace pw

@@ -6,9 +6,14 @@
 
 #include <atomic>
 #include <deque>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/MailboxAlerts.h"
+#include "core/ServerReason.h"
+#include "core/Wake.h"
 #include "win/DdeServer.h"
 
 namespace pw {
@@ -79,6 +84,28 @@ public:
     bool ClientProgramEnded() const { return clientProgramEnded_.load(); }
     void SetClientProgramEnded(bool ended) { clientProgramEnded_ = ended; }
 
+    // Time that passed without the agent (sleep, a frozen process), and the scheduled minutes
+    // that checks have served, so that none is checked twice.
+    WakeWatch& Wake() { return wake_; }
+    CheckedMinutes& Served() { return served_; }
+    // The catch-up check that a wake asked for, and the scheduled minutes it serves.
+    void SetCatchUp(std::vector<int64_t> missed) { catchUpMissed_ = std::move(missed); }
+    // The catch-up is taken care of (it runs now, or another check served it).
+    void ServeCatchUp();
+    // A new wake: each mailbox may be tried again once more after it.
+    void NewWake() { retried_.clear(); }
+    // A mailbox that failed as unreachable just after a wake; false when it had its retry.
+    bool AddRetry(const std::string& mailbox);
+    void RetrySucceeded(const std::string& mailbox) { retries_.erase(mailbox); }
+    std::set<std::string> TakeRetries() { return std::exchange(retries_, {}); }
+    // Mailboxes whose servers asked for fewer logins.
+    LoginDelays& Delays() { return delays_; }
+
+    // The failures to tell of the walk that runs: one balloon when it ends.
+    void AddAlert(MailboxAlert alert) { alerts_.push_back(std::move(alert)); }
+    bool HasAlerts() const { return !alerts_.empty(); }
+    std::vector<MailboxAlert> TakeAlerts() { return std::exchange(alerts_, {}); }
+
     // Everything back to its state at program start.
     void Reset();
 
@@ -95,6 +122,13 @@ private:
     std::string mailbox_;
     std::vector<std::string> report_;
     std::deque<DdeServer::Acknowledgement> queued_;
+    WakeWatch wake_;
+    CheckedMinutes served_;
+    std::vector<int64_t> catchUpMissed_;
+    std::set<std::string> retries_;
+    std::set<std::string> retried_; // tried again after the last wake already
+    LoginDelays delays_;
+    std::vector<MailboxAlert> alerts_;
 };
 
 } // namespace pw

@@ -10,6 +10,7 @@
 #include "core/Errors.h"
 #include "core/Text.h"
 #include "win/ExceptionHook.h"
+#include "win/Clock.h"
 #include "win/MessagePump.h"
 #include "win/ProgramFile.h"
 #include "win/Trace.h"
@@ -19,6 +20,10 @@ namespace pw {
 namespace {
 
 constexpr int kIconBase = 100; // resource number of Image1 is 101
+// After a wake the network is given a moment before the catch-up check; a server found
+// unreachable just after it is tried again a minute later.
+constexpr UINT kCatchUpDelayMs = 20 * 1000;
+constexpr UINT kRetryDelayMs = 60 * 1000;
 
 WindowSpec PlaceHolderSpec(HWND owner) {
     WindowSpec layout;
@@ -57,6 +62,7 @@ AgentEnvironment AgentEnvironment::System(std::vector<std::string> args) {
         GetLocalTime(&now);
         return now;
     };
+    env.Monotonic = [] { return MonotonicMilliseconds(); };
     env.TimeSeparator = [] {
         char separator[8] = {};
         if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, sizeof separator) <= 0)
@@ -81,8 +87,9 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     : Environment(std::move(environment)), Application(application), PopupMenu1(MakePopupMenu()),
       Timer1(CreateOwned<TTimer>(10000, false)), ExeTimer(CreateOwned<TTimer>(60000, false)),
       Halta(CreateOwned<TTimer>(200, false)), Timer2(CreateOwned<TTimer>(350, false)),
-      shoot(CreateOwned<TProcess>()), POPbox(CreateOwned<TmsRemotePOP>()),
-      DialUp(CreateOwned<TagRas>(Environment.RasLibraryPath)),
+      CatchUpTimer(CreateOwned<TTimer>(kCatchUpDelayMs, false)),
+      RetryTimer(CreateOwned<TTimer>(kRetryDelayMs, false)), shoot(CreateOwned<TProcess>()),
+      POPbox(CreateOwned<TmsRemotePOP>()), DialUp(CreateOwned<TagRas>(Environment.RasLibraryPath)),
       AppException1(CreateOwned<TAppException>()), TrayIcon1(CreateOwned<TTrayIcon>()),
       Dde(std::make_unique<DdeInstance>()),
       BackgroundConversation(std::make_unique<DdeServer>(
@@ -92,14 +99,19 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
             [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
                 return HandleMessage(msg, wParam, lParam, result);
             }) {
-    for (int i = 0; i < kImageCount; ++i)
-        Images[i].reset(static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
-                                                      MAKEINTRESOURCEA(kIconBase + 1 + i),
-                                                      IMAGE_ICON, 32, 32, 0)));
+    for (int i = 0; i < kImageCount; ++i) {
+        const auto resource = static_cast<WORD>(kIconBase + 1 + i);
+        Images[i].reset(static_cast<HICON>(LoadImageA(
+            GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource), IMAGE_ICON, 32, 32, 0)));
+        // Every picture is also drawn in the tray's sizes: the tray loads the one it shows.
+        TrayIcon1.SetIconResource(Images[i].get(), GetModuleHandleA(nullptr), resource);
+    }
     Timer1.OnTimer = [this](TObject&) { Timer1Timer(); };
     ExeTimer.OnTimer = [this](TObject&) { ExeTimerTimer(); };
     Halta.OnTimer = [this](TObject&) { HaltaTimer(); };
     Timer2.OnTimer = [this](TObject&) { Timer2Timer(); };
+    CatchUpTimer.OnTimer = [this](TObject&) { CatchUpTimerTimer(); };
+    RetryTimer.OnTimer = [this](TObject&) { RetryTimerTimer(); };
 
     shoot.Command = "CXsystem.exe";
     shoot.ShowWindow = TShowWindow::swShow;
@@ -130,6 +142,8 @@ TPlaceHolder::TPlaceHolder(TApplication& application, AgentEnvironment environme
     TrayIcon1.OwnerWindow = Application.Handle();
     TrayIcon1.PopupMenu = PopupMenu1.get();
     TrayIcon1.OnDblClick = [this](TObject&) { TrayIcon1DblClick(); };
+    // A click on a balloon opens the status window, as a double click on the icon does.
+    TrayIcon1.OnBalloonClick = [this](TObject&) { TrayIcon1DblClick(); };
     TrayIcon1.OnMenuCommand = [this](TObject&, UINT id) { OnMenuCommand(id); };
     TrayIcon1.SetIcon(Image(kImageStandAlone));
     TrayIcon1.SetActive(true);
@@ -182,6 +196,13 @@ bool TPlaceHolder::HandleMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT& resul
         return true;
     case kRunQueuedChecksMessage:
         RunQueuedChecks();
+        return true;
+    case WM_POWERBROADCAST:
+        PowerBroadcast(wParam);
+        result = TRUE;
+        return true;
+    case WM_TIMECHANGE:
+        TimeChange();
         return true;
     default:
         return false;
@@ -257,6 +278,7 @@ void TPlaceHolder::FormCreate() {
     }
     MinutesElapsed = 0;
     ArrivedCount = 0;
+    cycle_.Wake().CheckEnded(Environment.Monotonic());
     started_ = true;
     ShowCheckState();
     LoadSettings();
@@ -300,7 +322,7 @@ void TPlaceHolder::CheckNow1Click() {
     if (!Timer1.Enabled())
         return;
     MinutesElapsed = CheckInterval;
-    ExeTimerTimer();
+    MinuteTick(false);
 }
 
 void TPlaceHolder::Close1Click() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ namespace pw {
 struct AgentEnvironment {
     std::vector<std::string> Args;              // argument 0 is the program's path
     std::function<SYSTEMTIME()> Now;            // local time
+    std::function<uint64_t()> Monotonic;        // milliseconds that run on through sleep
     std::function<std::string()> TimeSeparator; // the system's time separator
     std::function<std::string()> LongTime;      // the current time in the long time format
     std::function<void()> AsteriskSound;
@@ -117,6 +119,8 @@ public:
     void Timer1Timer();
     void ExeTimerTimer();
     void Timer2Timer();
+    void CatchUpTimerTimer();
+    void RetryTimerTimer();
     void shootFinished();
     // A command poked by the client; ack is released when the command has been carried out.
     void BackgroundCallsPokeData(const std::string& text, DdeServer::Acknowledgement ack);
@@ -125,10 +129,12 @@ public:
     // Components.
     TApplication& Application;
     UniqueMenu PopupMenu1;
-    TTimer& Timer1;   // every 10 s: the resting tray picture; the flag-file watch
-    TTimer& ExeTimer; // every 60 s: the minute tick that decides when a check is due
-    TTimer& Halta;    // 200 ms after the client is found gone: ends the agent
-    TTimer& Timer2;   // every 350 ms during a check: the busy animation of the tray icon
+    TTimer& Timer1;       // every 10 s: the resting tray picture; the flag-file watch
+    TTimer& ExeTimer;     // every 60 s: the minute tick that decides when a check is due
+    TTimer& Halta;        // 200 ms after the client is found gone: ends the agent
+    TTimer& Timer2;       // every 350 ms during a check: the busy animation of the tray icon
+    TTimer& CatchUpTimer; // once, a little after a wake: the catch-up check
+    TTimer& RetryTimer;   // a minute after a wake's failure to reach a server: the retry
     std::array<UniqueIcon, kImageCount> Images; // Image1 to Image13, see ImageNumber
     TProcess& shoot;                            // the launcher that starts the mail client
     TmsRemotePOP& POPbox;
@@ -156,6 +162,8 @@ private:
         bool HonourHalt = false;
         // Each mailbox is announced to the client by "CHECKNOTE:" (the client's check).
         bool NoteEachMailbox = false;
+        // Only these mailboxes (the retry of those a wake found unreachable); all when null.
+        const std::set<std::string>* Only = nullptr;
     };
     enum class WalkEnd { Completed, Halted, FoundNew };
     // What ended, for the one function that shows the cycle's state.
@@ -175,10 +183,13 @@ private:
     void OnMenuCommand(UINT id);
     void LoadSettings();
 
-    // The check cycle: PWiseFCheck.cpp.
-    void RunDueCheck();
+    // The check cycle: PWiseFCheck.cpp. fromTimer: the minute tick itself, not "Check Now!".
+    void MinuteTick(bool fromTimer);
+    // A due check that ends however it is left, over every mailbox or only the given ones.
+    void RunGuardedDueCheck(const std::set<std::string>* only);
+    void RunDueCheck(const std::set<std::string>* only);
     void EndDueCheck();
-    bool CheckAllMailboxes();
+    bool CheckAllMailboxes(const std::set<std::string>* only);
     void RunStandAloneRetrieval();
     bool ConnectDialUp();
     // The dial of both checks: a second try after a failure; when that fails too, the walk
@@ -198,10 +209,16 @@ private:
     // could not be checked (the trace says why).
     std::optional<int32_t> CountNewMail(const AccountRecord& record, bool pumpBeforeCounting);
     void CloseMailboxQuietly();
-    // Tells the user, once, why a mailbox cannot be checked when it is something to act on.
+    // Tells the user, once, why a mailbox cannot be checked when it is something to act on;
+    // a failure of the moment, a server's wish for fewer logins and a network still coming up
+    // after a wake are only traced (and acted on).
     void ReportMailboxFailure(const std::string& address, const std::exception& error);
-    // Traces the alert and shows it as a balloon unless the settings turn balloons off.
-    void ShowAlert(const std::optional<std::string>& text);
+
+    // Sleep and clock changes: PWiseFWake.cpp.
+    void PowerBroadcast(WPARAM event);
+    void TimeChange();
+    void NoteWake(const std::string& how);
+    int64_t LocalMinute() const;
 
     // The client's commands: PWiseFClient.cpp.
     void RunClientCheck(DdeServer::Acknowledgement ack);
@@ -217,6 +234,13 @@ private:
     bool MenuItemsEnabled() const;
     void StartBusyAnimation();
     void ShowRestingIcon();
+    // Traces the alert and shows it as a balloon at once unless balloons are off (what the
+    // settings file tells at start-up).
+    void ShowAlert(const std::optional<std::string>& text);
+    // Traces the alert of a walk's mailbox and keeps it for the walk's one balloon.
+    void QueueAlert(const std::string& text, MailboxAlert alert);
+    // The alerts the walk collected, in one balloon.
+    void ShowAlerts();
     void SetTrayIcon(HICON icon);
     bool StatusVisible() const { return Schedule != nullptr && Schedule->Visible(); }
     void SetLabel3(const std::string& text);

@@ -27,9 +27,27 @@ std::string JoinedByCaret(const std::vector<std::string>& addresses) {
 } // namespace
 
 void TPlaceHolder::ExeTimerTimer() {
+    MinuteTick(true);
+}
+
+void TPlaceHolder::MinuteTick(bool fromTimer) {
     if (cycle_.Admit(CheckCycle::Request::DueCheck) == CheckCycle::Admission::Dropped) {
         Trace("minute tick: a check runs, which covers it");
         return;
+    }
+    // Only the timer's tick measures time: a tick far later than the one before means the
+    // agent did not run meanwhile.
+    if (fromTimer) {
+        if (CatchUpTimer.Enabled()) {
+            cycle_.Wake().Tick(Environment.Monotonic(), LocalMinute());
+            Trace("minute tick: the catch-up check follows");
+            return;
+        }
+        if (cycle_.Wake().Tick(Environment.Monotonic(), LocalMinute())) {
+            NoteWake("a minute tick came " + std::to_string(cycle_.Wake().Gap() / 1000) +
+                     " s after the one before");
+            return;
+        }
     }
     bool due = false;
     if (!IsScheduleTable(ScheduleType)) {
@@ -44,27 +62,44 @@ void TPlaceHolder::ExeTimerTimer() {
         // The scan stores the entries it looked at back trimmed; the status window lists them so.
         NormalizeScheduleEntries(ScheduleTimes, match ? *match + 1 : kScheduleEntries);
         due = match.has_value();
+        if (due && fromTimer) {
+            // A minute a check has served (a catch-up after a wake, a clock set back) is not
+            // checked again.
+            if (cycle_.Served().Contains(LocalMinute())) {
+                Trace("minute tick: this scheduled minute was checked already");
+                return;
+            }
+            cycle_.Served().Add(LocalMinute());
+        }
     }
-    if (!due)
-        return;
+    if (due)
+        RunGuardedDueCheck(nullptr);
+}
 
+void TPlaceHolder::RunGuardedDueCheck(const std::set<std::string>* only) {
     Trace("check due");
     // A failure the check does not handle itself (the dial-up library failing while it looks
     // for a connection, a client that cannot be started) goes to the exception handler; the
     // check still ends as every check does, or the minute tick would stay off for good.
     try {
-        RunDueCheck();
+        RunDueCheck(only);
     } catch (const std::exception& e) {
         HandleUncaughtException(e, "check failed");
     }
 }
 
-void TPlaceHolder::RunDueCheck() {
+void TPlaceHolder::RunDueCheck(const std::set<std::string>* only) {
+    // A full check serves the catch-up that a wake asked for.
+    if (only == nullptr && CatchUpTimer.Enabled()) {
+        CatchUpTimer.SetEnabled(false);
+        cycle_.ServeCatchUp();
+        Trace("catch-up check: served by this check");
+    }
     cycle_.SetDue(CheckCycle::DuePhase::Walking);
     const ScopeExit end([this] { EndDueCheck(); });
     ShowCheckState();
     SetToolTip(kTipChecking);
-    if (!CheckAllMailboxes())
+    if (!CheckAllMailboxes(only))
         return;
     if (BackgroundMode) {
         SetToolTip(kTipAsking);
@@ -85,6 +120,7 @@ void TPlaceHolder::EndDueCheck() {
         TraceCaught("hang up failed", e);
     }
     MinutesElapsed = 0;
+    cycle_.Wake().CheckEnded(Environment.Monotonic());
     SetLabel3(CountdownText(CheckInterval));
     ShowCheckState(CheckEnd::DueCheck);
     PostQueuedChecks();
@@ -92,7 +128,7 @@ void TPlaceHolder::EndDueCheck() {
 
 // The walk of a due check. True when the client is to retrieve: the cycle is then in the phase
 // of that retrieval.
-bool TPlaceHolder::CheckAllMailboxes() {
+bool TPlaceHolder::CheckAllMailboxes(const std::set<std::string>* only) {
     cycle_.StartReport();
     if (StatusVisible())
         GuardedCall([this] { Schedule->Close(); });
@@ -109,6 +145,7 @@ bool TPlaceHolder::CheckAllMailboxes() {
     policy.StopAtFirstNew = !BackgroundMode;
     policy.PumpBeforeCounting = true;
     policy.HonourHalt = true;
+    policy.Only = only;
     const WalkEnd end = WalkMailboxes(policy, [this](const AccountRecord& record, int32_t) {
         const std::string address = record.AccountAddress.str();
         if (BackgroundMode) {

@@ -20,9 +20,13 @@ void TPlaceHolder::ShowCheckState(CheckEnd ended) {
     for (MenuCommand item : {kCheckNow1, kStatus1})
         ::EnableMenuItem(PopupMenu1.get(), item, MF_BYCOMMAND | (menu ? MF_ENABLED : MF_GRAYED));
     // Off from the moment a check is due until it and its retrieval have ended, and while the
-    // client holds checking.
-    ExeTimer.SetEnabled(started_ && cycle_.Due() == CheckCycle::DuePhase::None &&
-                        !cycle_.TickHeld());
+    // client holds checking. Ticks are measured from the moment it runs again.
+    const bool tick = started_ && cycle_.Due() == CheckCycle::DuePhase::None && !cycle_.TickHeld();
+    if (tick && !ExeTimer.Enabled())
+        cycle_.Wake().TickStarted(Environment.Monotonic(), LocalMinute());
+    ExeTimer.SetEnabled(tick);
+    if (!walking && cycle_.HasAlerts())
+        ShowAlerts();
     // The client's check leaves its last progress text standing.
     if (ended == CheckEnd::DueCheck)
         SetToolTip(ArrivedCount > 0 ? kTipRetrieved : kTipIdle);
@@ -37,6 +41,25 @@ bool TPlaceHolder::MenuItemsEnabled() const {
 bool TPlaceHolder::Probe::MenuEnabled(MenuCommand item) const {
     return (GetMenuState(agent_.PopupMenu1.get(), item, MF_BYCOMMAND) &
             (MF_DISABLED | MF_GRAYED)) == 0;
+}
+
+void TPlaceHolder::ShowAlert(const std::optional<std::string>& text) {
+    if (!text)
+        return;
+    Trace("alert: " + *text);
+    if (AgentIni.Balloons)
+        TrayIcon1.ShowBalloon(std::string(kAlertTitle), *text);
+}
+
+void TPlaceHolder::QueueAlert(const std::string& text, MailboxAlert alert) {
+    Trace("alert: " + text);
+    if (AgentIni.Balloons)
+        cycle_.AddAlert(std::move(alert));
+}
+
+void TPlaceHolder::ShowAlerts() {
+    const std::string text = BalloonText(cycle_.TakeAlerts());
+    TrayIcon1.ShowBalloon(std::string(kAlertTitle), text);
 }
 
 void TPlaceHolder::StartBusyAnimation() {

@@ -50,6 +50,15 @@ TPlaceHolder::WalkMailboxes(const WalkPolicy& policy,
         if (!IsWatched(record))
             continue;
         const std::string address = record.AccountAddress.str();
+        if (policy.Only != nullptr && policy.Only->count(address) == 0)
+            continue;
+        if (cycle_.Delays().Waiting(address, Environment.Monotonic())) {
+            const uint64_t left = cycle_.Delays().Until(address) - Environment.Monotonic();
+            Trace("mailbox " + address + ": not tried for " +
+                  std::to_string((left + 59999) / 60000) +
+                  " more minutes: the server asked for fewer logins");
+            continue;
+        }
         PrepareMailbox(record);
         if (policy.NoteEachMailbox)
             ClientLink->SendToClient("CHECKNOTE:" + CheckingText(address));
@@ -106,7 +115,14 @@ std::optional<int32_t> TPlaceHolder::CountNewMail(const AccountRecord& record,
             POPbox.CountNewMessages();
             newMessages = POPbox.NewMessageCount;
         }
-        ShowAlert(Alerts.Succeeded(record.AccountAddress.str(), POPbox.TlsPinnedDaysLeft()));
+        const std::string address = record.AccountAddress.str();
+        if (const auto notice = Alerts.Succeeded(address, POPbox.TlsPinnedDaysLeft())) {
+            MailboxAlert alert;
+            alert.Mailbox = address;
+            alert.Notice = *notice;
+            QueueAlert(*notice, std::move(alert));
+        }
+        cycle_.RetrySucceeded(address);
     } catch (const std::exception& e) {
         TraceCaught("mailbox " + record.AccountAddress.str() + " failed", e);
         newMessages.reset();
@@ -117,18 +133,51 @@ std::optional<int32_t> TPlaceHolder::CountNewMail(const AccountRecord& record,
 }
 
 void TPlaceHolder::ReportMailboxFailure(const std::string& address, const std::exception& error) {
-    const std::optional<AlertReason> reason = ReasonToTell(error, POPbox.Stage());
+    std::optional<AlertReason> reason = ReasonToTell(error, POPbox.Stage());
     if (!reason)
         return;
-    ShowAlert(Alerts.Failed(address, *reason, error.what()));
-}
-
-void TPlaceHolder::ShowAlert(const std::optional<std::string>& text) {
-    if (!text)
+    std::string detail = error.what();
+    const uint64_t now = Environment.Monotonic();
+    if (*reason == AlertReason::LoginRefused) {
+        // The server's reason, when it gives one, says whether the login was really refused.
+        const ServerReason server = ParseServerReason(error.what());
+        switch (server.Code) {
+        case RespCode::InUse:
+        case RespCode::SysTemp:
+            Trace("mailbox " + address + ": a failure of the moment (" +
+                  (server.Code == RespCode::InUse ? "IN-USE" : "SYS/TEMP") +
+                  "); the next check as usual");
+            return;
+        case RespCode::LoginDelay:
+            cycle_.Delays().Delay(address, now + LoginDelays::kDefaultDelayMs);
+            Trace("mailbox " + address +
+                  ": the server asked for fewer logins (LOGIN-DELAY): "
+                  "not tried again for " +
+                  std::to_string(LoginDelays::kDefaultDelayMs / 60000) + " minutes");
+            return;
+        case RespCode::SysPerm:
+            reason = AlertReason::ServerRefused;
+            detail = ServerWordsForUser(server.Text, POPbox.Password, kMaxBalloonText);
+            break;
+        case RespCode::Auth:
+        case RespCode::None:
+            break;
+        }
+    }
+    if (*reason == AlertReason::Unreachable && cycle_.Wake().InGrace(now)) {
+        // Just after a wake the network may still be on its way: not counted, tried again.
+        if (cycle_.AddRetry(address)) {
+            RetryTimer.SetEnabled(true);
+            Trace("mailbox " + address +
+                  ": unreachable just after waking: not counted, tried "
+                  "again in a minute");
+        } else {
+            Trace("mailbox " + address + ": unreachable just after waking: not counted");
+        }
         return;
-    Trace("alert: " + *text);
-    if (AgentIni.Balloons)
-        TrayIcon1.ShowBalloon(std::string(kAlertTitle), *text);
+    }
+    if (const auto text = Alerts.Failed(address, *reason, detail))
+        QueueAlert(*text, {address, *reason, detail, {}});
 }
 
 void TPlaceHolder::CloseMailboxQuietly() {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "Text.h"
 #include "TlsStatus.h"
 
 namespace pw {
@@ -38,6 +39,8 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail) {
         return detail.empty() ? "the server offers only an old TLS version" : std::string(detail);
     case AlertReason::TlsFailed:
         return "the connection to the server cannot be secured (TLS)";
+    case AlertReason::ServerRefused:
+        return "the server says: " + std::string(detail);
     case AlertReason::Unreachable:
         break;
     }
@@ -70,6 +73,31 @@ std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_
     return FitText("pwagent: " + std::string(mailbox) +
                        " cannot be checked: " + AlertReasonWords(reason, detail),
                    kMaxBalloonText);
+}
+
+std::string BalloonText(const std::vector<MailboxAlert>& alerts) {
+    const auto isNotice = [](const MailboxAlert& alert) { return !alert.Notice.empty(); };
+    if (alerts.size() == 1)
+        return isNotice(alerts[0])
+                   ? FitText(alerts[0].Notice, kMaxBalloonText)
+                   : AlertText(alerts[0].Mailbox, alerts[0].Reason, alerts[0].Detail);
+    const bool failuresOnly = std::none_of(alerts.begin(), alerts.end(), isNotice);
+    std::string text = "pwagent:";
+    if (failuresOnly)
+        text += " " + std::to_string(alerts.size()) + " mailboxes cannot be checked:";
+    const char* separator = " ";
+    for (const MailboxAlert& alert : alerts) {
+        text += separator;
+        if (isNotice(alert))
+            text += StartsWith(alert.Notice, "pwagent: ") ? alert.Notice.substr(9) : alert.Notice;
+        else
+            text += alert.Mailbox + (failuresOnly ? ": " : " cannot be checked: ") +
+                    AlertReasonWords(alert.Reason, alert.Detail);
+        separator = "; ";
+        if (text.size() > kMaxBalloonText)
+            break;
+    }
+    return FitText(text, kMaxBalloonText);
 }
 
 std::optional<std::string> MailboxAlerts::Failed(const std::string& mailbox, AlertReason reason,

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pw {
 
@@ -21,6 +22,7 @@ enum class AlertReason {
     Unreachable,          // host not found, connection refused, timed out
     TlsVersion,           // the server offers only a TLS version below 1.2; detail as it stands
     TlsFailed,            // the TLS handshake failed (a clear-text server on a TLS port, say)
+    ServerRefused,        // a lasting refusal in the server's own words (the detail)
 };
 
 // Checks in a row that must fail unreachable before that is told.
@@ -48,6 +50,20 @@ std::string UnreadableSettingsText(size_t line);
 
 // The pinned certificate's expiry, told before the server's renewal breaks the pin.
 std::string PinExpiryText(std::string_view mailbox, int daysLeft);
+
+// One mailbox's failure, told with others of the same check in one balloon.
+struct MailboxAlert {
+    std::string Mailbox;
+    AlertReason Reason = AlertReason::Unreachable;
+    std::string Detail;
+    // A notice that is no failure (a pinned certificate near its end): its whole text.
+    std::string Notice;
+};
+
+// The one balloon of a check: a single failure as AlertText says it (a notice as it stands);
+// several failures as "pwagent: N mailboxes cannot be checked: a@x: <words>; b@y: <words>";
+// failures and notices together one after another. Within kMaxBalloonText.
+std::string BalloonText(const std::vector<MailboxAlert>& alerts);
 
 class MailboxAlerts {
 public:

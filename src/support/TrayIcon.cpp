@@ -1,6 +1,6 @@
 // Tray icon; see TrayIcon.h. The shell sends the icon's mouse messages to a hidden window of
 // the component; Explorer's "TaskbarCreated" broadcast brings a shown icon back after a
-// restart of the shell.
+// restart of the shell, in the size the notification area then shows.
 #include "TrayIcon.h"
 
 #include <shellapi.h>
@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "win/Binding.h"
 #include "win/MessagePump.h"
 #include "win/Trace.h"
 
@@ -36,6 +37,18 @@ template <size_t N> void CopyTerminated(CHAR (&target)[N], const std::string& va
     target[size] = '\0';
 }
 
+// Windows 7 is version 6.1. RtlGetVersion tells the truth whatever the program's manifest says.
+bool WindowsSevenOrLater() {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto getVersion =
+        LookUpFunction<RtlGetVersionFn>(GetModuleHandleA("ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (getVersion == nullptr || getVersion(&info) != 0)
+        return false;
+    return info.dwMajorVersion > 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion >= 1);
+}
+
 BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
     // The shell reads only cbSize bytes; the larger record is just the declared type.
     NOTIFYICONDATAA full{};
@@ -45,15 +58,20 @@ BOOL ShellNotifyIconA(DWORD message, TNotifyIconData* data) {
 } // namespace
 
 TTrayIcon::TTrayIcon(TComponent* owner)
-    : TComponent(owner), ShellNotifyIcon(&ShellNotifyIconA),
-      taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")),
+    : TComponent(owner), RespectQuietTime(WindowsSevenOrLater()),
+      ShellNotifyIcon(&ShellNotifyIconA), taskbarCreated_(RegisterWindowMessageA("TaskbarCreated")),
       // Top-level: the shell broadcasts "TaskbarCreated" when it restarts.
       CallbackWindow(UtilityWindow::Kind::TopLevel,
                      [this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&) {
                          return HandleMessage(msg, wParam, lParam);
-                     }) {
+                     }),
+      displayWatcher_([this] {
+          if (FollowIconSize())
+              ModifyIcon(NIF_ICON);
+      }) {
     if (owner != nullptr && owner->Designing())
         SetDesigning(true);
+    FollowIconSize();
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -91,6 +109,10 @@ void TTrayIcon::SetIcon(HICON value) {
     ModifyIcon(NIF_ICON);
 }
 
+void TTrayIcon::SetIconResource(HICON picture, HINSTANCE module, WORD resource) {
+    resources_.push_back(IconResource{picture, module, resource});
+}
+
 HICON TTrayIcon::CopyOf(HICON picture) {
     for (const auto& copy : copies_)
         if (copy.first == picture)
@@ -98,8 +120,29 @@ HICON TTrayIcon::CopyOf(HICON picture) {
     // The oldest copy goes: the shell keeps a picture of its own for what it shows.
     if (copies_.size() >= kMaxCopies)
         copies_.erase(copies_.begin());
-    copies_.emplace_back(picture, UniqueIcon(CopyIcon(picture)));
+    UniqueIcon copy;
+    for (const auto& source : resources_)
+        if (source.picture == picture) {
+            copy.reset(
+                static_cast<HICON>(LoadImageA(source.module, MAKEINTRESOURCEA(source.resource),
+                                              IMAGE_ICON, iconSize_, iconSize_, 0)));
+            break;
+        }
+    if (!copy)
+        copy.reset(CopyIcon(picture));
+    copies_.emplace_back(picture, std::move(copy));
     return copies_.back().second.get();
+}
+
+bool TTrayIcon::FollowIconSize() {
+    const int size = NotificationIconSize(Dpi);
+    if (size == iconSize_)
+        return false;
+    iconSize_ = size;
+    Trace("tray picture size: " + std::to_string(size) + " pixels");
+    copies_.clear();
+    icon_ = source_ != nullptr ? CopyOf(source_) : nullptr;
+    return icon_ != nullptr;
 }
 
 void TTrayIcon::SetToolTip(const std::string& value) {
@@ -136,7 +179,7 @@ bool TTrayIcon::ShowBalloon(const std::string& title, const std::string& text) {
     balloon.uID = 0;
     balloon.uFlags = NIF_INFO;
     balloon.uTimeout = kBalloonTimeoutMs;
-    balloon.dwInfoFlags = NIIF_WARNING | NIIF_NOSOUND;
+    balloon.dwInfoFlags = NIIF_WARNING | NIIF_NOSOUND | (RespectQuietTime ? kRespectQuietTime : 0);
     CopyTerminated(balloon.szInfoTitle, title);
     CopyTerminated(balloon.szInfo, text);
     Trace(std::string("tray balloon: \"") + balloon.szInfo + "\"");
@@ -155,6 +198,15 @@ void TTrayIcon::Notify(DWORD message) {
 void TTrayIcon::AddIcon() {
     FillIconData();
     Notify(NIM_ADD);
+    // The version is the shell's for this icon: set again with every add. It needs the longer
+    // record, whose version field is the balloon's time-out.
+    TNotifyIconData version{};
+    version.cbSize = kBalloonRecordSize;
+    version.hWnd = CallbackHandle();
+    version.uID = 0;
+    version.uTimeout = kNotifyVersion;
+    if (ShellNotifyIcon)
+        ShellNotifyIcon(NIM_SETVERSION, &version);
     // An icon loaded with its form reaches the shell only through this refresh.
     if (toolTip_.empty())
         PostMessageA(CallbackHandle(), kRefreshMessage, 0, 0);
@@ -189,6 +241,8 @@ bool TTrayIcon::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return true;
     }
     if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+        // A new shell may sit on a display of another scale.
+        FollowIconSize();
         if (Shown())
             AddIcon();
         return true;
@@ -205,7 +259,14 @@ void TTrayIcon::MouseMessage(UINT mouseMessage) {
         Fire(OnDblClick, *this);
         break;
     case WM_RBUTTONUP:
+    case WM_CONTEXTMENU: // the keyboard's menu key or Shift+F10 on the icon
         RightClick();
+        break;
+    case NIN_KEYSELECT: // Enter or Space on the icon: its default action
+        Fire(OnDblClick, *this);
+        break;
+    case NIN_BALLOONUSERCLICK:
+        Fire(OnBalloonClick, *this);
         break;
     default:
         break;

@@ -1,5 +1,6 @@
 // TTrayIcon puts one icon with a tool tip into the notification area, turns mouse actions on
-// it into events and shows a popup menu on a right click.
+// it into events and shows a popup menu on a right click. Pictures drawn in several sizes reach
+// the shell in the size the notification area shows at the display's real DPI.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "win/DpiAwareness.h"
 #include "win/Handles.h"
 #include "win/UtilityWindow.h"
 
@@ -30,7 +32,7 @@ struct TNotifyIconData {
     DWORD dwState;
     DWORD dwStateMask;
     CHAR szInfo[256];
-    UINT uTimeout;
+    UINT uTimeout; // also uVersion, for NIM_SETVERSION
     CHAR szInfoTitle[64];
     DWORD dwInfoFlags;
 };
@@ -64,6 +66,10 @@ public:
     static constexpr size_t kMaxBalloonText = sizeof(TNotifyIconData::szInfo) - 1;
     // Windows XP shows a balloon at least 10 s; later versions use the user's setting.
     static constexpr UINT kBalloonTimeoutMs = 10000;
+    // The shell's notifications of the Windows 2000 kind: the balloon's click among them.
+    static constexpr UINT kNotifyVersion = 3;
+    // Windows 7 and later hold such a balloon back during quiet hours and "Do not disturb".
+    static constexpr DWORD kRespectQuietTime = 0x00000080;
 
     // Starts inactive with no icon and no tool tip; takes the design state of its owner.
     explicit TTrayIcon(TComponent* owner = nullptr);
@@ -80,6 +86,13 @@ public:
     // under the same handle value while this component lives.
     HICON Icon() const { return icon_; }
     void SetIcon(HICON value);
+    // The icon resource a picture was loaded from, when it holds several sizes: the shell is
+    // then handed the picture of the size it shows (IconSize), loaded from there instead of a
+    // copy that it would stretch. Give it before the picture itself.
+    void SetIconResource(HICON picture, HINSTANCE module, WORD resource);
+    // The pixel size of the notification area's pictures, asked again when the display's scale
+    // or resolution changes and when the shell restarts.
+    int IconSize() const { return iconSize_; }
     const std::string& ToolTip() const { return toolTip_; }
     // Only a change reaches the shell, and only the tool tip's field.
     void SetToolTip(const std::string& value);
@@ -88,6 +101,9 @@ public:
     // text are cut to what the record holds; an empty text takes a shown balloon away.
     // Nothing happens while the icon is not shown. True when the shell took the balloon.
     bool ShowBalloon(const std::string& title, const std::string& text);
+    // Whether balloons ask to be held during the user's quiet time: by default on the systems
+    // that know the flag (Windows 7 and later; earlier shells may refuse a flag they lack).
+    bool RespectQuietTime;
 
     // Shown at the cursor on a right click; not owned. A chosen item arrives, once the
     // right click is over, as OnMenuCommand with the item's identifier.
@@ -97,15 +113,22 @@ public:
     HWND OwnerWindow = nullptr;
 
     TNotifyEvent OnClick;
+    // Also the keyboard's activation of the icon (Enter or Space on it).
     TNotifyEvent OnDblClick;
+    // The user clicked a balloon of this icon.
+    TNotifyEvent OnBalloonClick;
     TMouseEvent OnRightClick;
     TMenuCommandEvent OnMenuCommand;
 
     // The window that receives the icon's messages.
     HWND CallbackHandle() const { return CallbackWindow.Handle(); }
+    // The window that hears of changes of the display.
+    HWND DisplayWatcherHandle() const { return displayWatcher_.Handle(); }
 
-    // Seam for tests: the shell call, Shell_NotifyIconA by default.
+    // Seams for tests: the shell call, Shell_NotifyIconA by default, and the functions that
+    // IconSize is asked with.
     std::function<BOOL(DWORD message, TNotifyIconData* data)> ShellNotifyIcon;
+    DpiFunctions Dpi = DpiFunctions::System();
 
 private:
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -116,6 +139,8 @@ private:
     // NIM_MODIFY with the fields of flags; nothing while inactive.
     void ModifyIcon(UINT flags);
     HICON CopyOf(HICON picture);
+    // Asks the size again; on a change the picture is made anew. True when there is a new one.
+    bool FollowIconSize();
     void DeleteIcon();
     void FillIconData();
     void Notify(DWORD message);
@@ -127,10 +152,18 @@ private:
     HICON source_ = nullptr;                           // the caller's picture shown
     HICON icon_ = nullptr;                             // the copy of it, held in copies_
     std::vector<std::pair<HICON, UniqueIcon>> copies_; // by the caller's handle, oldest first
+    struct IconResource {
+        HICON picture;
+        HINSTANCE module;
+        WORD resource;
+    };
+    std::vector<IconResource> resources_;
+    int iconSize_ = 0;
     std::string toolTip_;
     TNotifyIconData IconData{};
     UINT taskbarCreated_;
     UtilityWindow CallbackWindow;
+    DisplayChangeWatcher displayWatcher_;
 };
 
 } // namespace pw

@@ -39,13 +39,13 @@ std::vector<std::string> Items(HWND control, UINT countMessage, UINT textMessage
     return items;
 }
 
-// The picture of an icon, drawn on a fixed background: CopyIcon keeps the picture, not the
-// handle, so pictures are what can be compared.
-std::vector<uint32_t> IconPixels(HICON icon) {
+// The picture of an icon in its size, drawn on a fixed background: CopyIcon keeps the picture,
+// not the handle, so pictures are what can be compared.
+std::vector<uint32_t> IconPixels(HICON icon, int size) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = 32;
-    info.bmiHeader.biHeight = -32;
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
@@ -53,10 +53,11 @@ std::vector<uint32_t> IconPixels(HICON icon) {
         CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     const UniqueMemoryDC dc(CreateCompatibleDC(nullptr));
     const SelectedObject selected(dc.get(), bitmap.get());
-    std::fill_n(static_cast<uint32_t*>(bits), 32 * 32, 0x00123456u);
-    DrawIconEx(dc.get(), 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+    std::fill_n(static_cast<uint32_t*>(bits), size * size, 0x00123456u);
+    DrawIconEx(dc.get(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
     GdiFlush();
-    return std::vector<uint32_t>(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + 1024);
+    return std::vector<uint32_t>(static_cast<uint32_t*>(bits),
+                                 static_cast<uint32_t*>(bits) + size * size);
 }
 
 class StatusWindowTest : public test::AgentHarness {
@@ -76,7 +77,7 @@ protected:
         window_->OnShow = [this](TpwSchedule& w) { agent_->FillStatusWindow(w); };
         // The shell's view of the tray: the number of the image each icon it got shows.
         agent_->TrayIcon1.ShellNotifyIcon = [this](DWORD message, TNotifyIconData* data) {
-            if (message == NIM_DELETE || !agent_)
+            if (message == NIM_DELETE || message == NIM_SETVERSION || !agent_)
                 return TRUE;
             const int shown = ImageNumber(data->hIcon);
             if (shownImages_.empty() || shownImages_.back() != shown)
@@ -88,11 +89,18 @@ protected:
         return *agent_;
     }
 
+    // The number of the image whose picture drawn for the tray's size the icon shows: the
+    // tray gets that picture, not a copy of the window's 32-pixel one.
     int ImageNumber(HICON icon) const {
-        const auto pixels = IconPixels(icon);
-        for (int n = 1; n <= TPlaceHolder::kImageCount; ++n)
-            if (IconPixels(agent_->Image(n)) == pixels)
+        const int size = agent_->TrayIcon1.IconSize();
+        const auto pixels = IconPixels(icon, size);
+        for (int n = 1; n <= TPlaceHolder::kImageCount; ++n) {
+            const UniqueIcon sized(static_cast<HICON>(
+                LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(100 + n), IMAGE_ICON, size,
+                           size, 0))); // Image1 is resource 101
+            if (IconPixels(sized.get(), size) == pixels)
                 return n;
+        }
         return 0;
     }
 
@@ -264,7 +272,7 @@ TEST_F(StatusWindowTest, BusyAnimationShowsTheNineFramesInOrderThenTheRestingIco
     TPlaceHolder& agent = Start({"10"});
     std::vector<std::vector<uint32_t>> pictures;
     for (int n = 1; n <= TPlaceHolder::kImageCount; ++n)
-        pictures.push_back(IconPixels(agent.Image(n)));
+        pictures.push_back(IconPixels(agent.Image(n), 32));
     for (size_t i = 0; i < pictures.size(); ++i)
         for (size_t j = i + 1; j < pictures.size(); ++j)
             EXPECT_NE(pictures[i], pictures[j]) << "Image" << i + 1 << " and Image" << j + 1;

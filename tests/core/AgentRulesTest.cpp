@@ -6,18 +6,14 @@
 #include "core/Redaction.h"
 #include "core/Schedule.h"
 
+#include "support/ScheduleTables.h"
+
 #include <gtest/gtest.h>
 
 namespace pw {
 namespace {
 
-ScheduleTable Table(std::initializer_list<const char*> entries) {
-    ScheduleTable table;
-    size_t i = 0;
-    for (const char* e : entries)
-        table[i++] = e;
-    return table;
-}
+using test::Table;
 
 TEST(FirstDueEntry, OneDigitAndTwoDigitHoursBothMatch) {
     const auto table = Table({"7:05", "07:05"});

@@ -118,5 +118,24 @@ TEST(MailboxAlerts, APinnedCertificateNearItsEndIsToldOnce) {
     EXPECT_EQ(UnreadableSettingsText(7), "pwagent.ini line 7 cannot be read");
 }
 
+TEST(MailboxAlerts, OneBalloonNamesEveryMailboxOfTheCheck) {
+    const MailboxAlert refused{"a@x", AlertReason::LoginRefused, "", ""};
+    const MailboxAlert perm{"b@y", AlertReason::ServerRefused, "Your account is not enabled", ""};
+    const MailboxAlert pin{"c@z", AlertReason::Unreachable, "", PinExpiryText("c@z", 3)};
+    EXPECT_EQ(BalloonText({refused}),
+              "pwagent: a@x cannot be checked: the server refused the login");
+    EXPECT_EQ(BalloonText({refused, perm}),
+              "pwagent: 2 mailboxes cannot be checked: a@x: the server refused the login; b@y: "
+              "the server says: Your account is not enabled");
+    const std::vector<MailboxAlert> many(40, perm);
+    const std::string text = BalloonText(many);
+    EXPECT_EQ(text.size(), kMaxBalloonText);
+    EXPECT_EQ(text.substr(0, 40), "pwagent: 40 mailboxes cannot be checked:");
+    EXPECT_EQ(BalloonText({pin}), PinExpiryText("c@z", 3));
+    EXPECT_EQ(BalloonText({refused, pin}),
+              "pwagent: a@x cannot be checked: the server refused the login; the pinned "
+              "certificate of c@z expires in 3 days: pin the server's next key too");
+}
+
 } // namespace
 } // namespace pw

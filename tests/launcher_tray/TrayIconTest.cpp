@@ -28,7 +28,8 @@ protected:
         icon.ShellNotifyIcon = [this](DWORD message, TNotifyIconData* data) {
             ShellCall call{message, {}};
             std::memcpy(&call.data, data, sizeof call.data);
-            calls.push_back(call);
+            // The version that follows every add is kept apart from the icon's own calls.
+            (message == NIM_SETVERSION ? versions : calls).push_back(call);
             return TRUE;
         };
     }
@@ -50,6 +51,7 @@ protected:
     }
 
     std::vector<ShellCall> calls;
+    std::vector<ShellCall> versions;
     std::unique_ptr<TTrayIcon> tray;
     UniqueIcon picture{CopyIcon(LoadIconA(nullptr, IDI_APPLICATION))};
 };
@@ -219,7 +221,8 @@ TEST_F(Tray, BalloonIsAQuietWarningWithBoundedTextsOnlyWhileShown) {
     EXPECT_EQ(balloon.hWnd, tray->CallbackHandle());
     EXPECT_EQ(balloon.uID, 0u);
     EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO)) << "icon and tool tip stay";
-    EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING | NIIF_NOSOUND));
+    EXPECT_EQ(balloon.dwInfoFlags & ~TTrayIcon::kRespectQuietTime,
+              static_cast<DWORD>(NIIF_WARNING | NIIF_NOSOUND));
     EXPECT_EQ(std::string(balloon.szInfoTitle), longTitle.substr(0, 63));
     EXPECT_EQ(std::string(balloon.szInfo), longText.substr(0, 255));
     // The icon's own record keeps its first form.
@@ -230,6 +233,37 @@ TEST_F(Tray, BalloonIsAQuietWarningWithBoundedTextsOnlyWhileShown) {
     tray->SetActive(false);
     EXPECT_FALSE(tray->ShowBalloon("pwagent", "gone"));
     EXPECT_EQ(calls.size(), 4u);
+}
+
+// Every add asks for the notifications that bring the balloon's click; balloons are held in
+// quiet hours where the system knows the flag, and only there.
+TEST_F(Tray, BalloonsRespectQuietTimeWhereKnownAndTheirClickIsAnEvent) {
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    tray->SetToolTip("tip");
+    tray->SetActive(true);
+    SendMessageA(tray->CallbackHandle(), taskbarCreated, 0, 0);
+    ASSERT_EQ(versions.size(), 2u);
+    for (const ShellCall& version : versions) {
+        EXPECT_EQ(version.data.cbSize, TTrayIcon::kBalloonRecordSize);
+        EXPECT_EQ(version.data.hWnd, tray->CallbackHandle());
+        EXPECT_EQ(version.data.uTimeout, static_cast<UINT>(NOTIFYICON_VERSION));
+    }
+    for (const bool known : {true, false}) {
+        tray->RespectQuietTime = known;
+        tray->ShowBalloon("pwagent", "text");
+        EXPECT_EQ(calls.back().data.dwInfoFlags,
+                  NIIF_WARNING | NIIF_NOSOUND | (known ? TTrayIcon::kRespectQuietTime : 0u));
+    }
+    int balloonClicks = 0;
+    int activations = 0;
+    tray->OnBalloonClick = [&](TObject&) { ++balloonClicks; };
+    tray->OnDblClick = [&](TObject&) { ++activations; };
+    PostMouse(NIN_BALLOONUSERCLICK);
+    PostMouse(NIN_KEYSELECT);
+    PostMouse(NIN_SELECT); // a mouse selection: its button messages are the events
+    Settle();
+    EXPECT_EQ(balloonClicks, 1);
+    EXPECT_EQ(activations, 1);
 }
 
 TEST_F(Tray, BalloonReachesTheShellThroughTheRealCall) {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Tests of the Windows artefacts that scripts/package.sh made in build/package: the zip holds
-# exactly the files of installer/files.txt; the release programs carry no debug sections, stay
-# under their size bounds and carry the version and manifest; under Wine (own prefix, inside
-# xvfb-run) the silent installer puts the files into the folder given by /D=, registers its
-# uninstaller and no autostart, the installed pwagent.exe starts and ends as the built one does,
-# and the silent uninstaller removes what was installed, and only that.
+# exactly the files of installer/files.txt; the winget and Scoop manifests are complete and carry
+# the artefacts' hashes; the release programs carry no debug sections, stay under their size
+# bounds and carry the version and manifest; under Wine (own prefix, inside xvfb-run) the silent
+# installer puts the files and the uninstaller beside it into the folder given by /D=, registers
+# that uninstaller and no autostart, the installed pwagent.exe starts and ends as the built one
+# does, and the silent uninstaller removes what was installed, and only that.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
 
@@ -15,26 +16,10 @@ readonly kCtrlMaxBytes=$((1024 * 1024))
 # Generous bounds on Wine's waits: a loaded machine must not fail a test.
 readonly kRunSeconds=120
 
-out="$PW_BUILD/package"
-version="$(pw_product_version "$PW_BUILD/win-release")"
-zip="$out/pwagent-$version-win32.zip"
-setup="$out/pwagent-$version-setup.exe"
-uninstaller="pwagent-uninstall.exe"
+source "$(dirname "$0")/common.sh"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\pwagent'
 work="$out/test"
 export WINEPREFIX="$out/wineprefix"
-
-failures=0
-ok() { echo "ok: $*"; }
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-    local what="$1"
-    shift
-    if "$@"; then ok "$what"; else fail "$what"; fi
-}
 
 [ -n "$version" ] && [ -f "$zip" ] && [ -f "$setup" ] || {
     echo "FAILED: no artefacts of version '$version' in $out: run scripts/package.sh" >&2
@@ -53,6 +38,10 @@ pw_log "the zip"
 unzip -Z1 "$zip" | grep -v '/$' | sort >"$work/zip.txt"
 check "the zip holds exactly the files of installer/files.txt" same_list "$expected" "$work/zip.txt"
 unzip -q "$zip" -d "$work/zip"
+
+pw_log "the manifests"
+check "the winget and Scoop manifests are complete and name these artefacts" \
+    /usr/bin/python3 "$PW_ROOT/tests/package/check_manifests.py" "$out" "$version"
 
 pw_log "the release programs"
 has_no_debug_sections() { ! i686-w64-mingw32-objdump -h "$1" | grep -q '\.debug'; }
@@ -114,6 +103,8 @@ same_files() {
     while read -r file; do cmp -s "$work/zip/$file" "$folder/$file" || return 1; done <"$expected"
 }
 check "the installed files are those of the zip" same_files
+check "the installed uninstaller is the one SHA256SUMS names" \
+    cmp "$out/$uninstaller" "$folder/$uninstaller"
 check "the uninstall key exists" key_exists
 windows_folder="$(pw_wine_path "$folder")"
 values_right() {
@@ -174,8 +165,4 @@ check "the uninstaller left the client's files, and only them" \
     same_list "$work/client-before.txt" "$work/client-after.txt"
 check "the uninstall key is gone again" eval '! key_exists'
 
-if [ "$failures" -gt 0 ]; then
-    echo "FAILED: $failures artefact test(s)" >&2
-    exit 1
-fi
-pw_log "all artefact tests passed"
+checks_done artefact

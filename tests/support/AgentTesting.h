@@ -75,6 +75,9 @@ protected:
         currentDirectory_.emplace(dir_);
         WriteTextFile(dir_ + "PWise.flg", "0\r\n");
         traceStart_ = AgentTrace().Mark();
+        now_.wYear = 2026;
+        now_.wMonth = 12;
+        now_.wDay = 9;
         now_.wHour = 12;
         now_.wMinute = 0;
     }
@@ -90,6 +93,7 @@ protected:
         args.insert(args.begin(), dir_ + "pwagent.exe");
         env.Args = args;
         env.Now = [this] { return now_; };
+        env.Monotonic = [this] { return mono_; };
         env.TimeSeparator = [this] { return separator_; };
         env.LongTime = [] { return std::string("12:34:56"); };
         env.AsteriskSound = [this] {
@@ -141,6 +145,7 @@ protected:
     std::string dir_;
     size_t traceStart_ = 0;
     SYSTEMTIME now_{};
+    uint64_t mono_ = 1000000; // the monotonic clock, milliseconds
     std::string separator_ = ":";
     std::vector<std::string> started_; // command lines of the programs the agent started
     std::vector<UINT> startedShows_;   // and how each was to be shown
