@@ -93,8 +93,10 @@ std::vector<int> ResourceSizes(WORD resource) {
 class TrayAtScale : public ::testing::Test {
 protected:
     TrayAtScale() {
+        // The pictures the shell gets; the version that follows each add carries none.
         tray.ShellNotifyIcon = [this](DWORD message, TNotifyIconData* data) {
-            shown.emplace_back(message, IconWidth(data->hIcon));
+            if (message != NIM_SETVERSION)
+                shown.emplace_back(message, IconWidth(data->hIcon));
             return TRUE;
         };
         tray.Dpi = display.Functions();
@@ -219,8 +221,9 @@ TEST(TrayIconAtDisplayDpi, TheShellGetsThePictureOfTheSizeTheDpiAsksFor) {
     const int expected = MulDiv(16, dpi, 96);
     TTrayIcon tray;
     std::vector<int> widths;
-    tray.ShellNotifyIcon = [&widths](DWORD, TNotifyIconData* data) {
-        widths.push_back(IconWidth(data->hIcon));
+    tray.ShellNotifyIcon = [&widths](DWORD message, TNotifyIconData* data) {
+        if (message != NIM_SETVERSION)
+            widths.push_back(IconWidth(data->hIcon));
         return TRUE;
     };
     const UniqueIcon picture(static_cast<HICON>(LoadImageA(
