@@ -2,6 +2,9 @@
 // ".\Corvex.INI" through the profile call.
 #pragma once
 
+#include <windows.h>
+
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,5 +18,12 @@ bool FileExists(const std::string& path);
 
 // The value of key in section of ".\Corvex.INI", the empty text when there is none.
 std::string ReadClientSetting(const std::string& section, const std::string& key);
+
+// Seam for tests: how the client's files are opened for reading (by default CreateFileA, shared
+// with a writer). A replacement answers as a file held by another program would: an invalid
+// handle and its error as the last error. Returns the opener it replaces; an empty one restores
+// the default.
+using ClientFileOpener = std::function<HANDLE(const std::string& path)>;
+ClientFileOpener SetClientFileOpener(ClientFileOpener opener);
 
 } // namespace pw

@@ -438,6 +438,20 @@ TEST_F(RasSim, ErrorStringsAndStatusTexts) {
     }
 }
 
+TEST_F(RasSim, ACallFailureHitsTheNthCallSinceTheConfigurationChanged) {
+    WriteConfig(EntryBlock("Office") + "callfail RasEnumConnectionsA 610 2\n");
+    std::vector<RasConn> list;
+    EXPECT_EQ(EnumConnections(list), 0u);
+    EXPECT_EQ(EnumConnections(list), 610u);
+    EXPECT_EQ(EnumConnections(list), 0u);
+    // The same text again counts on; a changed one starts the count anew.
+    WriteConfig(EntryBlock("Office") + "callfail RasEnumConnectionsA 610 2\n");
+    EXPECT_EQ(EnumConnections(list), 0u);
+    WriteConfig(EntryBlock("Office") + "callfail rasenumconnectionsa 611 1\n");
+    EXPECT_EQ(EnumConnections(list), 611u);
+    EXPECT_EQ(LogLines("RasEnumConnectionsA").back(), "RasEnumConnectionsA -> 611 callfail=611");
+}
+
 TEST_F(RasSim, BadConfigurationLinesAreSkippedAndLogged) {
     WriteConfig(std::string("password orphan\n"
                             "entry\n"
@@ -446,7 +460,7 @@ TEST_F(RasSim, BadConfigurationLinesAreSkippedAndLogged) {
                             "connection 0 Zero\n"
                             "connection 0x10 Dup\nconnection 0x10 Dup\n"
                             "entry Good\r\n"
-                            "fail 0 2\nconnect 99\nrefuse\nbogus words\n"
+                            "fail 0 2\nconnect 99\nrefuse\nbogus words\ncallfail RasDialA 0 1\n"
                             "connect 1\n") +
                 std::string("\0\xff\x01 junk\n", 10) + "entry Also good\n");
     std::vector<std::string> names;
@@ -455,8 +469,8 @@ TEST_F(RasSim, BadConfigurationLinesAreSkippedAndLogged) {
     std::vector<RasConn> list;
     ASSERT_EQ(EnumConnections(list), 0u);
     EXPECT_EQ(list.size(), 1u);
-    // Two calls, eleven skipped lines each.
-    EXPECT_EQ(LogLines("config: line").size(), 22u);
+    // Two calls, twelve skipped lines each.
+    EXPECT_EQ(LogLines("config: line").size(), 24u);
 }
 
 } // namespace

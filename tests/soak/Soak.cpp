@@ -10,8 +10,6 @@
 //   PW_SOAK_WINE_SENDS=1     failed sends keep Wine's own error instead of the one Windows gives
 #include <windows.h>
 
-#include <psapi.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -30,6 +28,8 @@
 #include "mail/mspop3.h"
 #include "support/AgentTesting.h"
 #include "support/DovecotEnv.h"
+#include "support/ProcessUsage.h"
+#include "support/TlsEnv.h"
 #include "support/WindowsSendErrors.h"
 #include "win/MessagePump.h"
 
@@ -38,6 +38,11 @@ namespace {
 
 using test::AccountLine;
 using test::DovecotEnv;
+using test::GrewTooMuch;
+using test::MeasureUsage;
+using test::PrintUsage;
+using test::PrintUsageHeader;
+using test::Usage;
 using test::WriteTextFile;
 
 constexpr int kDefaultChecks = 1000;
@@ -45,11 +50,6 @@ constexpr int kDefaultTimeOut = 2;
 constexpr int kSilentEvery = 10; // a silent mailbox costs the whole time-out
 constexpr int kNewMailEvery = 7; // the check then ends at gamma, the last mailbox
 constexpr int kFailedChecksToStop = 10;
-
-// Growth allowed from the end of the warm-up to the end of the run.
-constexpr long kHandleAllowance = 16;
-constexpr long kGuiObjectAllowance = 8;
-constexpr long long kPrivateBytesAllowance = 2 * 1024 * 1024;
 
 constexpr char kTraceName[] = "pw-soak-trace.txt";
 
@@ -150,136 +150,6 @@ bool Traced(const std::vector<std::string>& trace, const std::string& text) {
     return false;
 }
 
-// The process's use of handles, GUI objects and memory. Where the platform's own count is not
-// available (Wine answers GetProcessHandleCount with 0, GetGuiResources not at all and
-// PrivateUsage with 0), handles are counted by probing, private bytes by walking the address
-// space, and GUI objects are left out (-1). Windows are counted always, as a part of the USER
-// objects that every platform shows.
-struct Usage {
-    int checks = 0;
-    long handles = 0;
-    long gdiObjects = -1;
-    long userObjects = -1;
-    long windows = 0;
-    long long privateBytes = 0;
-};
-
-bool handlesProbed = false;
-bool privateBytesWalked = false;
-
-long ProbeHandles() {
-    constexpr ULONG_PTR kGapToStop = 4096 * 4; // handle values are multiples of 4
-    long count = 0;
-    ULONG_PTR lastValid = 0;
-    for (ULONG_PTR value = 4; value - lastValid < kGapToStop; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-            lastValid = value;
-        }
-    }
-    return count;
-}
-
-long long CommittedPrivateBytes() {
-    long long total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    const char* address = nullptr;
-    while (VirtualQuery(address, &region, sizeof region) == sizeof region) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            total += static_cast<long long>(region.RegionSize);
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= address)
-            break;
-        address = next;
-    }
-    return total;
-}
-
-BOOL CALLBACK CountChild(HWND, LPARAM count) {
-    ++*reinterpret_cast<long*>(count);
-    return TRUE;
-}
-
-void CountWindowAndChildren(HWND window, long& count) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId())
-        return;
-    ++count;
-    EnumChildWindows(window, CountChild, reinterpret_cast<LPARAM>(&count));
-}
-
-BOOL CALLBACK CountTopLevel(HWND window, LPARAM count) {
-    CountWindowAndChildren(window, *reinterpret_cast<long*>(count));
-    return TRUE;
-}
-
-// Top-level windows and message-only windows of this process, with their descendants.
-long CountWindows() {
-    long count = 0;
-    EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&count));
-    for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
-         window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr))
-        CountWindowAndChildren(window, count);
-    return count;
-}
-
-long GuiObjects(DWORD kind) {
-    SetLastError(0);
-    const DWORD count = GetGuiResources(GetCurrentProcess(), kind);
-    return count == 0 && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED ? -1
-                                                                      : static_cast<long>(count);
-}
-
-Usage Measure(int checks) {
-    Usage usage;
-    usage.checks = checks;
-    DWORD handles = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles > 0) {
-        usage.handles = static_cast<long>(handles);
-    } else {
-        usage.handles = ProbeHandles();
-        handlesProbed = true;
-    }
-    usage.gdiObjects = GuiObjects(GR_GDIOBJECTS);
-    usage.userObjects = GuiObjects(GR_USEROBJECTS);
-    usage.windows = CountWindows();
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof memory;
-    if (GetProcessMemoryInfo(GetCurrentProcess(),
-                             reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) &&
-        memory.PrivateUsage > 0) {
-        usage.privateBytes = static_cast<long long>(memory.PrivateUsage);
-    } else {
-        usage.privateBytes = CommittedPrivateBytes();
-        privateBytesWalked = true;
-    }
-    return usage;
-}
-
-std::string Count(long long value) {
-    return value < 0 ? "n/a" : std::to_string(value);
-}
-
-void PrintUsageHeader() {
-    std::cout << std::left << std::setw(16) << "" << std::right << std::setw(8) << "checks"
-              << std::setw(9) << "handles" << std::setw(7) << "GDI" << std::setw(7) << "USER"
-              << std::setw(9) << "windows" << std::setw(16) << "private bytes"
-              << "\n";
-}
-
-void PrintUsage(const std::string& label, const Usage& u) {
-    std::cout << std::left << std::setw(16) << label << std::right << std::setw(8) << u.checks
-              << std::setw(9) << u.handles << std::setw(7) << Count(u.gdiObjects) << std::setw(7)
-              << Count(u.userObjects) << std::setw(9) << u.windows << std::setw(16)
-              << u.privateBytes << std::endl;
-}
-
-std::string Signed(long long value) {
-    return (value > 0 ? "+" : "") + std::to_string(value);
-}
-
 // A whole number from the command line or the environment; the fallback when neither has one.
 int Setting(const char* text, const char* what, int fallback, int largest) {
     if (!text)
@@ -335,8 +205,22 @@ std::string FirstUniqueId(const DovecotEnv& dovecot, const test::DovecotUser& us
     return id;
 }
 
+// The agent's settings for the TLS mailboxes: dovecot by STLS under the name "localhost" (looked
+// up), dovecot's POP3S and the front with the expired certificate under two other spellings of
+// the loopback address, each a host of its own for "pwagent.ini".
+constexpr char kStlsHost[] = "localhost";
+constexpr char kImplicitHost[] = "127.1";
+constexpr char kRefusedCertificateHost[] = "127.0.1";
+
+std::string TlsSettings() {
+    return std::string("[Server ") + kStlsHost + "]\r\nTLS=stls\r\nAllowClearPasswords=no\r\n" +
+           "[Server " + kImplicitHost + "]\r\nTLS=implicit\r\n" + "[Server " +
+           kRefusedCertificateHost + "]\r\nTLS=implicit\r\n";
+}
+
 std::vector<Watched> WatchedMailboxes(const ServerHost& host,
-                                      const std::optional<DovecotEnv>& dovecot) {
+                                      const std::optional<DovecotEnv>& dovecot,
+                                      const std::optional<test::TlsEnv>& tls) {
     const auto scripted = [&host](Server server) {
         return "127.0.0.1:" + std::to_string(host.Port(server));
     };
@@ -355,10 +239,25 @@ std::vector<Watched> WatchedMailboxes(const ServerHost& host,
         dovecot->ClearMailbox(user.name);
         dovecot->Deliver(user.name,
                          "Subject: fetched\r\nMessage-ID: <fetched@soak>\r\n\r\nold\r\n");
-        WriteKnownId(user.name, dovecot->Server(), FirstUniqueId(*dovecot, user));
+        const std::string id = FirstUniqueId(*dovecot, user);
+        WriteKnownId(user.name, dovecot->Server(), id);
         boxes.push_back(
             {user.name + "@dovecot", dovecot->Server(), user.name, user.password, Role::Plain});
+        if (tls) {
+            const std::string stls = kStlsHost + (":" + std::to_string(dovecot->Port()));
+            const std::string implicit =
+                kImplicitHost + (":" + std::to_string(tls->dovecotTlsPort));
+            WriteKnownId(user.name, stls, id);
+            WriteKnownId(user.name, implicit, id);
+            boxes.push_back({user.name + "@stls", stls, user.name, user.password, Role::Plain});
+            boxes.push_back(
+                {user.name + "@pop3s", implicit, user.name, user.password, Role::Plain});
+        }
     }
+    if (tls)
+        boxes.push_back({"expired@x",
+                         kRefusedCertificateHost + (":" + std::to_string(tls->expired)), "expired",
+                         "pw-expired", Role::Refused});
     boxes.push_back(on(kResetter, kResetUser, Role::Resets));
     boxes.push_back(on(kHealthy, kBeta, Role::Plain));
     boxes.push_back(on(kLongLines, kLongUser, Role::LongLines));
@@ -385,13 +284,18 @@ class Soak {
 public:
     Soak(int checks, int timeOut, int reportEvery, const std::string& program)
         : checks_(checks), warmUp_(WarmUp(checks)), timeOut_(timeOut), reportEvery_(reportEvery),
-          dir_(PrepareFolder()), host_(program), dovecot_(DovecotEnv::FromEnvironment()) {
+          dir_(PrepareFolder()), host_(program), dovecot_(DovecotEnv::FromEnvironment()),
+          tls_(test::TlsEnv::FromEnvironment()) {
         // On before the first trace line of this process (the host has been started without
         // it); each check reads only what it added.
         trace_.emplace(kTraceName);
         if (dovecot_ && dovecot_->Users().size() < 2)
             dovecot_.reset();
-        boxes_ = WatchedMailboxes(host_, dovecot_);
+        if (!dovecot_)
+            tls_.reset();
+        boxes_ = WatchedMailboxes(host_, dovecot_, tls_);
+        if (tls_)
+            WriteTextFile(dir_ + "pwagent.ini", TlsSettings());
         std::string accounts;
         for (const Watched& box : boxes_) {
             accounts += AccountLine(box.address, box.server, box.user, box.password);
@@ -431,7 +335,7 @@ public:
 
         PrintUsageHeader();
         ProcessMessages();
-        const Usage start = Measure(0);
+        const Usage start = MeasureUsage(0);
         PrintUsage("start", start);
         Usage warmedUp = start;
         Usage last = start;
@@ -450,7 +354,7 @@ public:
             done = n;
             if (n == warmUp_ || n % reportEvery_ == 0 || n == checks_) {
                 ProcessMessages();
-                last = Measure(n);
+                last = MeasureUsage(n);
                 if (n == warmUp_)
                     warmedUp = last;
                 PrintUsage(n == warmUp_ ? "after warm-up" : n == checks_ ? "end" : "", last);
@@ -463,7 +367,7 @@ public:
         }
         if (done != last.checks) {
             ProcessMessages();
-            last = Measure(done);
+            last = MeasureUsage(done);
             PrintUsage("end", last);
         }
         const DWORD seconds = (GetTickCount() - began) / 1000;
@@ -472,8 +376,11 @@ public:
         agent.SetStatusWindow(nullptr);
         agent_ = nullptr;
 
-        const bool grew = Growth(warmedUp, last);
+        const bool grew = GrewTooMuch(warmedUp, last);
         PrintMailboxes(done);
+        if (tls_)
+            std::cout << tlsSessions_ << " TLS sessions established, " << certificatesRefused_
+                      << " certificates refused\n";
         std::cout << done << " checks in " << seconds << " s, " << failedChecks << " went wrong"
                   << (failedChecks > 0 ? " (listed above)" : "") << "\n";
         for (const std::string& problem : problems_)
@@ -497,6 +404,11 @@ private:
         else
             Banner("NO DOVECOT (PW_DOVECOT_PORT, PW_DOVECOT_DIR, PW_DOVECOT_USERS unset): "
                    "the healthy mailboxes are all on the scripted server");
+        if (tls_)
+            std::cout << "TLS: dovecot by STLS and by POP3S, and the front whose certificate "
+                         "expired (refused every check)\n";
+        else if (dovecot_)
+            Banner("NO TLS PEERS (PW_DOVECOT_TLS_PORT, PW_TLS_FRONT_* unset): no TLS mailboxes");
         std::cout << "mailboxes in table order:";
         for (const Watched& box : boxes_)
             std::cout << " " << box.address;
@@ -508,6 +420,13 @@ private:
         std::string notReached;
         if (!Traced(trace, "check due"))
             wrong.push_back("no check ran");
+        for (const std::string& line : trace) {
+            if (line.find(": TLS established in ") != std::string::npos)
+                ++tlsSessions_;
+            if (line.compare(0, 8, "mailbox ") == 0 &&
+                line.find("(ECertificateError)") != std::string::npos)
+                ++certificatesRefused_;
+        }
         for (Watched& box : boxes_) {
             std::string failure;
             const Outcome expected = Expected(box.role, plan);
@@ -554,45 +473,6 @@ private:
         return false;
     }
 
-    // True when something grew beyond its allowance after the warm-up.
-    bool Growth(const Usage& warmedUp, const Usage& end) const {
-        struct Row {
-            const char* name;
-            long long before;
-            long long after;
-            long long allowance;
-        };
-        const Row rows[] = {
-            {"handles", warmedUp.handles, end.handles, kHandleAllowance},
-            {"GDI objects", warmedUp.gdiObjects, end.gdiObjects, kGuiObjectAllowance},
-            {"USER objects", warmedUp.userObjects, end.userObjects, kGuiObjectAllowance},
-            {"windows", warmedUp.windows, end.windows, kGuiObjectAllowance},
-            {"private bytes", warmedUp.privateBytes, end.privateBytes, kPrivateBytesAllowance}};
-        bool grew = false;
-        std::cout << (warmedUp.checks == 0 ? "growth from the start (the run ended before the "
-                                             "warm-up; allowed):"
-                                           : "growth after warm-up (allowed):");
-        for (const Row& row : rows) {
-            if (row.before < 0 || row.after < 0) {
-                std::cout << " " << row.name << " n/a;";
-                continue;
-            }
-            const long long growth = row.after - row.before;
-            std::cout << " " << row.name << " " << Signed(growth) << " (+" << row.allowance << ");";
-            grew |= growth > row.allowance;
-        }
-        std::cout << (grew ? "  -- TOO MUCH" : "") << "\n";
-        if (handlesProbed)
-            std::cout << "  handles: GetProcessHandleCount gave none; counted by probing\n";
-        if (warmedUp.gdiObjects < 0 || warmedUp.userObjects < 0)
-            std::cout << "  GDI/USER objects: GetGuiResources is not implemented here\n";
-        if (privateBytesWalked)
-            std::cout << "  private bytes: PrivateUsage gave none; committed private memory "
-                         "summed over the address space\n";
-        std::cout << std::flush;
-        return grew;
-    }
-
     void PrintMailboxes(int checks) const {
         std::cout << "mailbox outcomes over " << checks << " checks:\n";
         for (const Watched& box : boxes_) {
@@ -622,11 +502,14 @@ private:
     ServerHost host_;
     std::optional<test::TraceFile> trace_;
     std::optional<DovecotEnv> dovecot_;
+    std::optional<test::TlsEnv> tls_;
     std::vector<Watched> boxes_;
     ServerHost::Sessions lastSessions_;
     std::vector<std::string> problems_;
     TPlaceHolder* agent_ = nullptr;
     bool ended_ = false;
+    int tlsSessions_ = 0;
+    int certificatesRefused_ = 0;
 };
 
 std::string ProgramPath() {

@@ -52,6 +52,9 @@ struct SimState {
     std::map<std::string, WrittenParams> written; // by upper-cased entry name
     uint32_t nextHandle = kFirstDialHandle;
     uint64_t connectCounter = 0;
+    // Calls per function since the configuration's text last changed, for "callfail".
+    std::string configText;
+    std::map<std::string, uint32_t> calls;
 };
 
 SimState& State() {
@@ -59,7 +62,8 @@ SimState& State() {
     return state;
 }
 
-SimConfig LoadConfig() {
+// Reads the configuration; report: its bad lines go to the log.
+SimConfig LoadConfig(bool report = true) {
     const std::string path = EnvironmentValue("PW_RASSIM_CONFIG");
     if (path.empty())
         return {};
@@ -67,7 +71,8 @@ SimConfig LoadConfig() {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        LogLine("config: cannot open " + Quoted(path));
+        if (report)
+            LogLine("config: cannot open " + Quoted(path));
         return {};
     }
     std::string text;
@@ -75,15 +80,37 @@ SimConfig LoadConfig() {
     DWORD got = 0;
     while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
         if (text.size() + got > kMaxConfigBytes) {
-            LogLine("config: larger than 1 MiB, ignored");
+            if (report)
+                LogLine("config: larger than 1 MiB, ignored");
             return {};
         }
         text.append(chunk, got);
     }
     SimConfig config = ParseSimConfig(text);
-    for (const std::string& problem : config.problems)
-        LogLine("config: " + problem);
+    for (const std::string& problem : config.problems) {
+        if (report)
+            LogLine("config: " + problem);
+    }
+    SimState& state = State();
+    const std::lock_guard<std::mutex> lock(state.mutex);
+    if (text != state.configText) {
+        state.configText = std::move(text);
+        state.calls.clear();
+    }
     return config;
+}
+
+// The code a "callfail" line gives this call of the function, or 0.
+uint32_t InjectedFailure(const char* function) {
+    const SimConfig config = LoadConfig(false);
+    SimState& state = State();
+    const std::lock_guard<std::mutex> lock(state.mutex);
+    const uint32_t call = ++state.calls[UpperCaseAscii(function)];
+    for (const CallFailure& failure : config.callFailures) {
+        if (SameTextAscii(failure.function, function) && failure.ordinal == call)
+            return failure.code;
+    }
+    return 0;
 }
 
 template <size_t N> std::string FieldText(const char (&field)[N]) {
@@ -161,7 +188,13 @@ template <typename Body> DWORD Logged(const char* function, Body body) {
     CallLine line(function);
     DWORD result = ERROR_NOT_ENOUGH_MEMORY;
     try {
-        result = body(line);
+        const uint32_t injected = InjectedFailure(function);
+        if (injected != 0) {
+            line.Out("callfail", injected);
+            result = injected;
+        } else {
+            result = body(line);
+        }
     } catch (...) {
         line.Out("exception", "out of memory");
     }
@@ -541,8 +574,8 @@ DWORD WINAPI RasGetErrorStringA(UINT code, LPSTR text, DWORD size) {
     });
 }
 
-// Not part of RAS: forgets every dial, hang-up and written dial parameter of this process, so
-// that tests sharing one process start from the configuration file alone.
+// Not part of RAS: forgets every dial, hang-up, written dial parameter and call count of this
+// process, so that tests sharing one process start from the configuration file alone.
 void WINAPI PwRasSimReset() {
     Logged("PwRasSimReset", [](CallLine&) -> DWORD {
         SimState& state = State();
@@ -552,6 +585,7 @@ void WINAPI PwRasSimReset() {
         state.dials.clear();
         state.hungUpStatic.clear();
         state.written.clear();
+        state.calls.clear();
         return 0;
     });
 }

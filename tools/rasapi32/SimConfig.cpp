@@ -72,12 +72,22 @@ private:
                 entry.domain = std::string(rest);
             else
                 entry.password = std::string(rest);
+        } else if (keyword == "CALLFAIL") {
+            ParseCallFailure(args);
         } else if (keyword == "CONNECT" || keyword == "FAIL" || keyword == "REFUSE" ||
                    keyword == "SILENT") {
             ParseDial(keyword, args);
         } else {
             Problem("unknown keyword");
         }
+    }
+
+    void ParseCallFailure(const std::vector<std::string_view>& args) {
+        const auto code = args.size() == 3 ? ParseNumber(args[1]) : std::nullopt;
+        const auto ordinal = args.size() == 3 ? ParseNumber(args[2]) : std::nullopt;
+        if (!code || *code == 0 || !ordinal || *ordinal == 0)
+            return Problem("callfail needs a function, a non-zero code and a call number");
+        config_.callFailures.push_back({std::string(args[0]), *code, *ordinal});
     }
 
     void ParseConnection(std::string_view rest) {

@@ -46,10 +46,19 @@ struct StaticConnection {
     LineInfo line;
 };
 
+// A call that fails: the ordinal-th call of the function (counted from the moment the
+// configuration's text last changed) returns code instead of doing anything.
+struct CallFailure {
+    std::string function;
+    uint32_t code = 0;
+    uint32_t ordinal = 1;
+};
+
 struct SimConfig {
     uint32_t delayMs = 30; // between two progress notices
     std::vector<PhoneBookEntry> entries;
     std::vector<StaticConnection> connections;
+    std::vector<CallFailure> callFailures;
     std::vector<std::string> problems; // "line N: ..." for every line that was skipped
 };
 
