@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "LongRun.h"
 #include "SoakServers.h"
 #include "agent/PWiseF.h"
 #include "agent/pwScheduleF.h"
@@ -29,6 +30,7 @@
 #include "support/AgentTesting.h"
 #include "support/DovecotEnv.h"
 #include "support/ProcessUsage.h"
+#include "support/SspiCalls.h"
 #include "support/TlsEnv.h"
 #include "support/WindowsSendErrors.h"
 #include "win/MessagePump.h"
@@ -53,239 +55,19 @@ constexpr int kFailedChecksToStop = 10;
 
 constexpr char kTraceName[] = "pw-soak-trace.txt";
 
-// What a check does to one mailbox.
-enum class Outcome { NotReached, Failed, LoggedInEmpty, NoNewMail, OneNewMessage, Other };
-
-const char* OutcomeText(Outcome outcome) {
-    switch (outcome) {
-    case Outcome::NotReached:
-        return "not reached";
-    case Outcome::Failed:
-        return "failed";
-    case Outcome::LoggedInEmpty:
-        return "empty";
-    case Outcome::NoNewMail:
-        return "no new mail";
-    case Outcome::OneNewMessage:
-        return "1 new";
-    case Outcome::Other:
-        break;
-    }
-    return "other";
-}
-
+// What a check is to bring.
 struct CheckPlan {
     int number = 0;
     bool silent = false;  // the flaky server says nothing
     bool newMail = false; // gamma has a new message
 };
 
-enum class Role { Refused, Closes, Resets, LongLines, Plain, EmptyBox, Flaky, Fresh };
-
-Outcome Expected(Role role, const CheckPlan& plan) {
-    switch (role) {
-    case Role::Refused:
-    case Role::Closes:
-    case Role::Resets:
-        return Outcome::Failed;
-    case Role::EmptyBox:
-        return Outcome::LoggedInEmpty;
-    case Role::Flaky:
-        return plan.silent ? Outcome::Failed : Outcome::NoNewMail;
-    case Role::Fresh:
-        return plan.newMail ? Outcome::OneNewMessage : Outcome::NoNewMail;
-    case Role::LongLines:
-    case Role::Plain:
-        break;
-    }
-    return Outcome::NoNewMail;
-}
-
-struct Watched {
-    Watched(std::string address, std::string server, std::string user, std::string password,
-            Role role)
-        : address(std::move(address)), server(std::move(server)), user(std::move(user)),
-          password(std::move(password)), role(role) {}
-
-    std::string address;
-    std::string server;
-    std::string user;
-    std::string password;
-    Role role;
-    // Tallies over the run.
-    int asExpected = 0;
-    std::map<Outcome, int> seen;
-    std::string firstFailure;
-};
-
-// What the check's trace says about one mailbox: the agent's own line for it, else the mail
-// component's login line.
-Outcome Observe(const std::vector<std::string>& trace, const Watched& box, std::string& failure) {
-    const std::string failedPrefix = "mailbox " + box.address + " failed: ";
-    const std::string countPrefix = "mailbox " + box.address + ": ";
-    const std::string loginPrefix = "POP3 " + box.user + "@" + box.server + " (";
-    bool loggedInEmpty = false;
-    for (const std::string& line : trace) {
-        if (line.compare(0, failedPrefix.size(), failedPrefix) == 0) {
-            failure = line.substr(failedPrefix.size());
-            return Outcome::Failed;
-        }
-        if (line.compare(0, countPrefix.size(), countPrefix) == 0) {
-            const std::string count = line.substr(countPrefix.size());
-            return count == "0 new"   ? Outcome::NoNewMail
-                   : count == "1 new" ? Outcome::OneNewMessage
-                                      : Outcome::Other;
-        }
-        if (line.compare(0, loginPrefix.size(), loginPrefix) == 0 &&
-            line.find("): logged in, STAT 0 ") != std::string::npos)
-            loggedInEmpty = true;
-    }
-    return loggedInEmpty ? Outcome::LoggedInEmpty : Outcome::NotReached;
-}
-
-bool Traced(const std::vector<std::string>& trace, const std::string& text) {
-    for (const std::string& line : trace)
-        if (line == text)
-            return true;
-    return false;
-}
-
-// A whole number from the command line or the environment; the fallback when neither has one.
-int Setting(const char* text, const char* what, int fallback, int largest) {
-    if (!text)
-        return fallback;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 1 || value > largest)
-        throw std::runtime_error(std::string("not a valid ") + what + ": " + text);
-    return static_cast<int>(value);
-}
-
-void Banner(const std::string& text) {
-    const std::string stars(text.size() + 8, '*');
-    std::cout << stars << "\n*** " << text << " ***\n" << stars << std::endl;
-}
-
-// A folder of its own for the agent's files; the known-ids files are read from the current
-// directory, so the soak runs in it.
-std::string PrepareFolder() {
-    const std::string dir = test::TempDir() + "pw-soak\\";
-    CreateDirectoryA(dir.c_str(), nullptr);
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            DeleteFileA((dir + entry.cFileName).c_str());
-        while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
-    SetCurrentDirectoryA(dir.c_str());
-    WriteTextFile(dir + "PWise.flg", "0\r\n");
-    return dir;
-}
-
-void WriteKnownId(const std::string& user, const std::string& server, const std::string& id) {
-    WriteTextFile(user + "@" + server + ".MES", id + ";2026-01-01\r\n");
-}
-
-// The last two of the runner's dovecot users: the other tests use the first ones.
-const test::DovecotUser& DovecotUser(const DovecotEnv& dovecot, std::size_t which) {
-    return dovecot.User(dovecot.Users().size() - 2 + which);
-}
-
-// Dovecot's own UIDL id of a mailbox's first message, as a client would have recorded it.
-std::string FirstUniqueId(const DovecotEnv& dovecot, const test::DovecotUser& user) {
-    TmsRemotePOP pop;
-    dovecot.LogInAs(pop, user);
-    pop.OpenMailbox();
-    const std::string id = pop.GetUniqueId(0, "");
-    pop.CloseMailbox();
-    if (id.empty())
-        throw std::runtime_error("dovecot gave no UIDL id for " + user.name);
-    return id;
-}
-
-// The agent's settings for the TLS mailboxes: dovecot by STLS under the name "localhost" (looked
-// up), dovecot's POP3S and the front with the expired certificate under two other spellings of
-// the loopback address, each a host of its own for "pwagent.ini".
-constexpr char kStlsHost[] = "localhost";
-constexpr char kImplicitHost[] = "127.1";
-constexpr char kRefusedCertificateHost[] = "127.0.1";
-
-std::string TlsSettings() {
-    return std::string("[Server ") + kStlsHost + "]\r\nTLS=stls\r\nAllowClearPasswords=no\r\n" +
-           "[Server " + kImplicitHost + "]\r\nTLS=implicit\r\n" + "[Server " +
-           kRefusedCertificateHost + "]\r\nTLS=implicit\r\n";
-}
-
-std::vector<Watched> WatchedMailboxes(const ServerHost& host,
-                                      const std::optional<DovecotEnv>& dovecot,
-                                      const std::optional<test::TlsEnv>& tls) {
-    const auto scripted = [&host](Server server) {
-        return "127.0.0.1:" + std::to_string(host.Port(server));
-    };
-    const auto on = [&](Server server, const ScriptedUser& user, Role role) {
-        WriteKnownId(user.name, scripted(server), user.knownId);
-        return Watched{std::string(user.name) + "@x", scripted(server), user.name, user.password,
-                       role};
-    };
-    std::vector<Watched> boxes;
-    boxes.push_back({"refused@x", "127.0.0.1:" + std::to_string(host.RefusedPort()), "refused",
-                     "pw-refused", Role::Refused});
-    boxes.push_back(on(kHealthy, kAlpha, Role::Plain));
-    boxes.push_back(on(kCloser, kCloserUser, Role::Closes));
-    if (dovecot) {
-        const test::DovecotUser& user = DovecotUser(*dovecot, 0);
-        dovecot->ClearMailbox(user.name);
-        dovecot->Deliver(user.name,
-                         "Subject: fetched\r\nMessage-ID: <fetched@soak>\r\n\r\nold\r\n");
-        const std::string id = FirstUniqueId(*dovecot, user);
-        WriteKnownId(user.name, dovecot->Server(), id);
-        boxes.push_back(
-            {user.name + "@dovecot", dovecot->Server(), user.name, user.password, Role::Plain});
-        if (tls) {
-            const std::string stls = kStlsHost + (":" + std::to_string(dovecot->Port()));
-            const std::string implicit =
-                kImplicitHost + (":" + std::to_string(tls->dovecotTlsPort));
-            WriteKnownId(user.name, stls, id);
-            WriteKnownId(user.name, implicit, id);
-            boxes.push_back({user.name + "@stls", stls, user.name, user.password, Role::Plain});
-            boxes.push_back(
-                {user.name + "@pop3s", implicit, user.name, user.password, Role::Plain});
-        }
-    }
-    if (tls)
-        boxes.push_back({"expired@x",
-                         kRefusedCertificateHost + (":" + std::to_string(tls->expired)), "expired",
-                         "pw-expired", Role::Refused});
-    boxes.push_back(on(kResetter, kResetUser, Role::Resets));
-    boxes.push_back(on(kHealthy, kBeta, Role::Plain));
-    boxes.push_back(on(kLongLines, kLongUser, Role::LongLines));
-    if (dovecot) {
-        const test::DovecotUser& user = DovecotUser(*dovecot, 1);
-        dovecot->ClearMailbox(user.name);
-        boxes.push_back(
-            {user.name + "@dovecot", dovecot->Server(), user.name, user.password, Role::EmptyBox});
-    }
-    boxes.push_back(on(kFlaky, kFlakyUser, Role::Flaky));
-    boxes.push_back(on(kFresh, kGamma, Role::Fresh)); // last: new mail ends the check here
-    return boxes;
-}
-
-// Connections each scripted server takes in one check.
-std::array<std::size_t, kServerCount> ExpectedConnections() {
-    std::array<std::size_t, kServerCount> expected{};
-    expected.fill(1);
-    expected[kHealthy] = 2; // alpha and beta; the line without "@" is never contacted
-    return expected;
-}
-
 class Soak {
 public:
     Soak(int checks, int timeOut, int reportEvery, const std::string& program)
         : checks_(checks), warmUp_(WarmUp(checks)), timeOut_(timeOut), reportEvery_(reportEvery),
-          dir_(PrepareFolder()), host_(program), dovecot_(DovecotEnv::FromEnvironment()),
-          tls_(test::TlsEnv::FromEnvironment()) {
+          dir_(PrepareRunFolder("pw-soak")), host_(program),
+          dovecot_(DovecotEnv::FromEnvironment()), tls_(test::TlsEnv::FromEnvironment()) {
         // On before the first trace line of this process (the host has been started without
         // it); each check reads only what it added.
         trace_.emplace(kTraceName);
@@ -293,7 +75,7 @@ public:
             dovecot_.reset();
         if (!dovecot_)
             tls_.reset();
-        boxes_ = WatchedMailboxes(host_, dovecot_, tls_);
+        boxes_ = WatchedMailboxes(host_, dovecot_, FirstDovecotUser(), tls_);
         if (tls_)
             WriteTextFile(dir_ + "pwagent.ini", TlsSettings());
         std::string accounts;
@@ -327,6 +109,10 @@ public:
         std::optional<test::WindowsSendErrors> windowsSends;
         if (windowsSends_)
             windowsSends.emplace(test::WindowsSendErrors::Mode::FailuresAsWindows);
+        // Every credentials and context handle of the TLS sessions is counted.
+        std::optional<test::SspiCalls> sspi;
+        if (tls_)
+            sspi.emplace();
         agent_ = &agent;
         TpwSchedule schedule(application.Handle());
         agent.SetStatusWindow(&schedule);
@@ -380,7 +166,11 @@ public:
         PrintMailboxes(done);
         if (tls_)
             std::cout << tlsSessions_ << " TLS sessions established, " << certificatesRefused_
-                      << " certificates refused\n";
+                      << " certificates refused; Secure Channel handles: "
+                      << test::SspiCalls::CredentialsAcquired() << " credentials acquired ("
+                      << test::SspiCalls::LiveCredentials() << " held at the end), "
+                      << test::SspiCalls::ContextsMade() << " contexts made ("
+                      << test::SspiCalls::LiveContexts() << " left)\n";
         std::cout << done << " checks in " << seconds << " s, " << failedChecks << " went wrong"
                   << (failedChecks > 0 ? " (listed above)" : "") << "\n";
         for (const std::string& problem : problems_)
@@ -399,8 +189,8 @@ private:
                   << (windowsSends_ ? "as on Windows (10057)" : "as under Wine") << "\n";
         if (dovecot_)
             std::cout << "dovecot on " << dovecot_->Server() << ": "
-                      << DovecotUser(*dovecot_, 0).name << " (one fetched message), "
-                      << DovecotUser(*dovecot_, 1).name << " (empty)\n";
+                      << dovecot_->User(FirstDovecotUser()).name << " (one fetched message), "
+                      << dovecot_->User(FirstDovecotUser() + 1).name << " (empty)\n";
         else
             Banner("NO DOVECOT (PW_DOVECOT_PORT, PW_DOVECOT_DIR, PW_DOVECOT_USERS unset): "
                    "the healthy mailboxes are all on the scripted server");
@@ -420,6 +210,11 @@ private:
         std::string notReached;
         if (!Traced(trace, "check due"))
             wrong.push_back("no check ran");
+        // A session's context ends with it; the credentials are the process's one handle.
+        if (test::SspiCalls::LiveContexts() != 0 || test::SspiCalls::LiveCredentials() > 1)
+            wrong.push_back(std::to_string(test::SspiCalls::LiveContexts()) + " TLS contexts and " +
+                            std::to_string(test::SspiCalls::LiveCredentials()) +
+                            " credentials still held");
         for (const std::string& line : trace) {
             if (line.find(": TLS established in ") != std::string::npos)
                 ++tlsSessions_;
@@ -429,7 +224,7 @@ private:
         }
         for (Watched& box : boxes_) {
             std::string failure;
-            const Outcome expected = Expected(box.role, plan);
+            const Outcome expected = Expected(box.role, plan.silent, plan.newMail);
             const Outcome got = Observe(trace, box, failure);
             ++box.seen[got];
             if (got == Outcome::Failed && box.seen[got] == 1)
@@ -487,6 +282,9 @@ private:
         }
     }
 
+    // The last two of the runner's dovecot users: the other tests use the first ones.
+    std::size_t FirstDovecotUser() const { return dovecot_->Users().size() - 2; }
+
     // A tenth of the run, but at least two of each kind of check: the first start of the
     // client's launcher and the first time-out set up things that stay.
     static int WarmUp(int checks) {
@@ -511,14 +309,6 @@ private:
     int tlsSessions_ = 0;
     int certificatesRefused_ = 0;
 };
-
-std::string ProgramPath() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        throw std::runtime_error("cannot find this program's path");
-    return std::string(path, n);
-}
 
 } // namespace
 } // namespace pw::soak
