@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <iomanip>
 #include <iostream>
 #include <stdexcept>
 
@@ -102,6 +103,28 @@ Outcome Observe(const std::vector<std::string>& trace, const Watched& box, std::
             loggedInEmpty = true;
     }
     return loggedInEmpty ? Outcome::LoggedInEmpty : Outcome::NotReached;
+}
+
+void Count(Watched& box, Outcome got, bool asExpected, const std::string& failure) {
+    ++box.seen[got];
+    if (got == Outcome::Failed && box.seen[got] == 1)
+        box.firstFailure = failure;
+    if (asExpected)
+        ++box.asExpected;
+}
+
+void PrintMailboxOutcomes(const std::vector<Watched>& boxes, int checks) {
+    std::cout << "mailbox outcomes over " << checks << " checks:\n";
+    for (const Watched& box : boxes) {
+        std::cout << "  " << std::left << std::setw(20) << box.address << std::right
+                  << std::setw(6) << box.asExpected << " as expected;";
+        for (const auto& [outcome, count] : box.seen)
+            std::cout << " " << OutcomeText(outcome) << " " << count;
+        if (box.seen.count(Outcome::Failed))
+            std::cout << "; first failure: "
+                      << (box.firstFailure.empty() ? "(empty message)" : box.firstFailure);
+        std::cout << "\n";
+    }
 }
 
 bool Traced(const std::vector<std::string>& trace, const std::string& text) {

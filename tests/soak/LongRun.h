@@ -48,6 +48,11 @@ struct Watched {
 // component's login line. A failure's text goes to failure.
 Outcome Observe(const std::vector<std::string>& trace, const Watched& box, std::string& failure);
 
+// Adds one check's outcome to the mailbox's tallies.
+void Count(Watched& box, Outcome got, bool asExpected, const std::string& failure);
+// The tallies of every mailbox, one line each.
+void PrintMailboxOutcomes(const std::vector<Watched>& boxes, int checks);
+
 bool Traced(const std::vector<std::string>& trace, const std::string& text);
 
 // The table in its order: failing mailboxes before healthy ones, gamma (new mail now and then)

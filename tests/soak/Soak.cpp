@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <iomanip>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -163,7 +162,7 @@ public:
         agent_ = nullptr;
 
         const bool grew = GrewTooMuch(warmedUp, last);
-        PrintMailboxes(done);
+        PrintMailboxOutcomes(boxes_, done);
         if (tls_)
             std::cout << tlsSessions_ << " TLS sessions established, " << certificatesRefused_
                       << " certificates refused; Secure Channel handles: "
@@ -226,12 +225,10 @@ private:
             std::string failure;
             const Outcome expected = Expected(box.role, plan.silent, plan.newMail);
             const Outcome got = Observe(trace, box, failure);
-            ++box.seen[got];
-            if (got == Outcome::Failed && box.seen[got] == 1)
-                box.firstFailure = failure;
+            Count(box, got, got == expected, failure);
             if (got == expected)
-                ++box.asExpected;
-            else if (got == Outcome::NotReached)
+                continue;
+            if (got == Outcome::NotReached)
                 notReached += " " + box.address;
             else
                 wrong.push_back(box.address + " " + OutcomeText(got) + " (expected " +
@@ -266,20 +263,6 @@ private:
             line += " " + w + ";";
         std::cout << line << std::endl;
         return false;
-    }
-
-    void PrintMailboxes(int checks) const {
-        std::cout << "mailbox outcomes over " << checks << " checks:\n";
-        for (const Watched& box : boxes_) {
-            std::cout << "  " << std::left << std::setw(20) << box.address << std::right
-                      << std::setw(6) << box.asExpected << " as expected;";
-            for (const auto& [outcome, count] : box.seen)
-                std::cout << " " << OutcomeText(outcome) << " " << count;
-            if (box.seen.count(Outcome::Failed))
-                std::cout << "; first failure: "
-                          << (box.firstFailure.empty() ? "(empty message)" : box.firstFailure);
-            std::cout << "\n";
-        }
     }
 
     // The last two of the runner's dovecot users: the other tests use the first ones.
