@@ -289,6 +289,7 @@ public:
     int32_t MinutesElapsed() const { return agent_.MinutesElapsed; }
     int32_t AccountCount() const { return agent_.Accounts.AccountCount; }
     const std::string& ScheduleType() const { return agent_.ScheduleType; }
+    const AgentSettingsFile& AgentIni() const { return agent_.AgentIni; }
     const CheckCycle& Cycle() const { return agent_.cycle_; }
     bool MenuEnabled(MenuCommand item) const;
     // Number of the image the agent last gave the tray icon.
