@@ -25,6 +25,13 @@ constexpr int kIconBase = 100; // resource number of Image1 is 101
 constexpr UINT kCatchUpDelayMs = 20 * 1000;
 constexpr UINT kRetryDelayMs = 60 * 1000;
 
+// A client file that is there and cannot be read (held by another program for longer than the
+// reader waits, say) is read as missing; the trace says so.
+void TraceUnreadable(const std::string& name, DWORD error) {
+    if (!FileMissing(error))
+        Trace(name + " cannot be read (error " + std::to_string(error) + "): read as missing");
+}
+
 WindowSpec PlaceHolderSpec(HWND owner) {
     WindowSpec layout;
     layout.ClassName = "TPlaceHolder";
@@ -346,9 +353,12 @@ void TPlaceHolder::shootFinished() {
 // Settings
 
 void TPlaceHolder::LoadSettings() {
-    if (auto text = ReadFileText("vtMailDa.dat"))
+    DWORD error = ERROR_SUCCESS;
+    if (auto text = ReadFileText("vtMailDa.dat", &error))
         Accounts = ReadAccountsFile(*text);
-    if (auto text = ReadFileText(ProgramDir + "setupRAS.RAS")) {
+    else
+        TraceUnreadable("vtMailDa.dat", error);
+    if (auto text = ReadFileText(ProgramDir + "setupRAS.RAS", &error)) {
         const DialupSettings dial = ReadDialupFile(*text, BackgroundMode);
         DialEntry = dial.DialEntry;
         DialUserName = dial.DialUserName;
@@ -359,20 +369,34 @@ void TPlaceHolder::LoadSettings() {
         NoDial = dial.NoDial;
         InterpretScripts = dial.InterpretScripts;
         PrintIncoming = dial.PrintIncoming;
+    } else {
+        TraceUnreadable("setupRAS.RAS", error);
     }
-    if (auto text = ReadFileText(ProgramDir + "pwagent.ini")) {
+    if (auto text = ReadFileText(ProgramDir + "pwagent.ini", &error)) {
         AgentIni = ParseAgentIni(*text);
         for (const std::string& warning : AgentIni.Warnings)
             Trace(warning);
         if (AgentIni.UnreadableLine)
             ShowAlert(UnreadableSettingsText(*AgentIni.UnreadableLine));
+    } else if (!FileMissing(error)) {
+        // The file is there and says how servers are to be reached: not knowing what it says
+        // must not weaken the agent. No server gets a password in clear text.
+        TraceUnreadable("pwagent.ini", error);
+        AgentIni.UnreadableDefaults = true;
+        ShowAlert(UnreadableSettingsText(std::nullopt));
     }
-    ScheduleType = Trim(ReadClientSetting("Auto Schedule", "Type")).substr(0, 1);
+    // A settings file that cannot be read gives empty values, as the profile call would.
+    const bool settingsReadable = ClientSettingsReadable(error);
+    if (!settingsReadable)
+        TraceUnreadable("Corvex.INI", error);
+    const auto setting = [settingsReadable](const std::string& key) {
+        return settingsReadable ? ReadClientSetting("Auto Schedule", key) : std::string();
+    };
+    ScheduleType = Trim(setting("Type")).substr(0, 1);
     if (BackgroundMode)
         ScheduleType = "1";
     for (size_t i = 0; i < kScheduleEntries; ++i)
-        ScheduleTimes[i] =
-            ReadClientSetting("Auto Schedule", "Time" + std::to_string(i + 1)).substr(0, 5);
+        ScheduleTimes[i] = setting("Time" + std::to_string(i + 1)).substr(0, 5);
     Trace("settings: " + std::to_string(Accounts.AccountCount) + " accounts, interval " +
           std::to_string(CheckInterval) +
           (IsScheduleTable(ScheduleType) ? ", schedule table" : ""));

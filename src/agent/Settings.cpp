@@ -10,6 +10,11 @@ namespace pw {
 namespace {
 // No client file is anywhere near this size; a larger one is read only this far.
 constexpr DWORD kMaxFileSize = 16 * 1024 * 1024;
+constexpr char kSettingsFile[] = ".\\Corvex.INI";
+// The client holds a file only while it writes it. The files are read at start-up, before any
+// handler may run on settings read halfway, so the pauses between the tries do not pump.
+constexpr DWORD kHeldFileWaitMs = 3000;
+constexpr DWORD kHeldFileRetryMs = 100;
 
 HANDLE OpenShared(const std::string& path) {
     return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -20,14 +25,32 @@ ClientFileOpener& Opener() {
     static ClientFileOpener opener = &OpenShared;
     return opener;
 }
+
+bool HeldByAnotherProgram(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Opens for reading; a file another program holds is tried again for a while.
+UniqueFile OpenClientFile(const std::string& path, DWORD& error) {
+    for (DWORD waited = 0;; waited += kHeldFileRetryMs) {
+        UniqueFile file(Opener()(path));
+        error = file ? ERROR_SUCCESS : GetLastError();
+        if (file || !HeldByAnotherProgram(error) || waited >= kHeldFileWaitMs)
+            return file;
+        Sleep(kHeldFileRetryMs);
+    }
+}
 } // namespace
 
 ClientFileOpener SetClientFileOpener(ClientFileOpener opener) {
     return std::exchange(Opener(), opener ? std::move(opener) : &OpenShared);
 }
 
-std::optional<std::string> ReadFileText(const std::string& path) {
-    UniqueFile file(Opener()(path));
+std::optional<std::string> ReadFileText(const std::string& path, DWORD* error) {
+    DWORD openError = ERROR_SUCCESS;
+    UniqueFile file = OpenClientFile(path, openError);
+    if (error != nullptr)
+        *error = openError;
     if (!file)
         return std::nullopt;
     std::string text;
@@ -39,18 +62,20 @@ std::optional<std::string> ReadFileText(const std::string& path) {
     return text;
 }
 
+bool FileMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool ClientSettingsReadable(DWORD& error) {
+    return static_cast<bool>(OpenClientFile(kSettingsFile, error)) || FileMissing(error);
+}
+
 std::string ReadClientSetting(const std::string& section, const std::string& key) {
-    constexpr char kSettingsFile[] = ".\\Corvex.INI";
-    // The profile call tells nothing of a file it cannot open: the file is opened first, as the
-    // other client files are, and one that another program holds reads as empty, as the
-    // profile call would give it.
-    if (FileExists(kSettingsFile) && !UniqueFile(Opener()(kSettingsFile)))
-        return std::string();
     char value[256] = {};
     const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", value, sizeof value,
                                              kSettingsFile);

@@ -1,5 +1,6 @@
 // Reading the client's files: whole text files, and values of the client's settings file
-// ".\Corvex.INI" through the profile call.
+// ".\Corvex.INI" through the profile call. A file that the client holds open while it writes it
+// is tried again for a few seconds before it counts as unreadable.
 #pragma once
 
 #include <windows.h>
@@ -10,11 +11,20 @@
 
 namespace pw {
 
-// The file's bytes; empty when it does not exist or cannot be read. A file that breaks off
-// while being read gives what was read before.
-std::optional<std::string> ReadFileText(const std::string& path);
+// The file's bytes; empty when it does not exist or cannot be read, and then error (when given)
+// says why (see FileMissing). A file that breaks off while being read gives what was read
+// before.
+std::optional<std::string> ReadFileText(const std::string& path, DWORD* error = nullptr);
+
+// The error of a file that is not there, rather than one that cannot be read.
+bool FileMissing(DWORD error);
 
 bool FileExists(const std::string& path);
+
+// Whether ".\Corvex.INI" can be read (also when it does not exist: its values are then empty);
+// error says why not. The profile call tells nothing of a file it cannot open, so the file is
+// opened once before its values are asked for.
+bool ClientSettingsReadable(DWORD& error);
 
 // The value of key in section of ".\Corvex.INI", the empty text when there is none.
 std::string ReadClientSetting(const std::string& section, const std::string& key);

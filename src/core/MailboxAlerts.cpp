@@ -47,8 +47,9 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail) {
     return "the server cannot be reached";
 }
 
-std::string UnreadableSettingsText(size_t line) {
-    return "pwagent.ini line " + std::to_string(line) + " cannot be read";
+std::string UnreadableSettingsText(std::optional<size_t> line) {
+    return line ? "pwagent.ini line " + std::to_string(*line) + " cannot be read"
+                : std::string("pwagent.ini cannot be read");
 }
 
 std::string PinExpiryText(std::string_view mailbox, int daysLeft) {

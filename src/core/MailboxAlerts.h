@@ -45,8 +45,9 @@ std::string AlertReasonWords(AlertReason reason, std::string_view detail);
 // "pwagent: x@y cannot be checked: <reason words>", within kMaxBalloonText.
 std::string AlertText(std::string_view mailbox, AlertReason reason, std::string_view detail);
 
-// "pwagent.ini line 7 cannot be read": told once when the settings are loaded.
-std::string UnreadableSettingsText(size_t line);
+// "pwagent.ini line 7 cannot be read", or without a line "pwagent.ini cannot be read": told
+// once when the settings are loaded.
+std::string UnreadableSettingsText(std::optional<size_t> line);
 
 // The pinned certificate's expiry, told before the server's renewal breaks the pin.
 std::string PinExpiryText(std::string_view mailbox, int daysLeft);

@@ -116,6 +116,7 @@ TEST(MailboxAlerts, APinnedCertificateNearItsEndIsToldOnce) {
               "pwagent: the pinned certificate of ann@x expires today: pin the server's next key "
               "too");
     EXPECT_EQ(UnreadableSettingsText(7), "pwagent.ini line 7 cannot be read");
+    EXPECT_EQ(UnreadableSettingsText(std::nullopt), "pwagent.ini cannot be read");
 }
 
 TEST(MailboxAlerts, OneBalloonNamesEveryMailboxOfTheCheck) {
