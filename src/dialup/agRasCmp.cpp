@@ -200,11 +200,26 @@ void TagRas::SetService(const std::string& value) {
         Service_.clear();
         return;
     }
+    // A list left empty by a read that failed (the phone book busy for a moment) is read again
+    // before RAS counts as missing: one failure must not stop the dialling for good.
+    const bool readAgain = !RasAvailable();
+    if (readAgain)
+        GetEntries();
     if (!RasAvailable()) {
         showError(kNoRasText);
         return;
     }
-    GetEntries();
+    if (!readAgain) {
+        // Likewise a phone book that cannot be read this time is no phone book without the
+        // entry: the value is looked up in the list read before.
+        std::vector<std::string> known = Entries;
+        GetEntries();
+        if (LastError != 0) {
+            Trace("RAS phone book cannot be read (error " + std::to_string(LastError) +
+                  "): the entries read before count");
+            Entries = std::move(known);
+        }
+    }
     if (std::none_of(Entries.begin(), Entries.end(),
                      [&](const std::string& entry) { return SameTextAscii(entry, value); })) {
         showError(kInvalidServiceText);

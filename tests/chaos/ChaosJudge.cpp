@@ -58,9 +58,7 @@ std::vector<std::string> ChaosRun::Judge(const CheckPlan& plan,
     }
     JudgeRestingState(wrong);
     JudgeLeftovers(plan, wrong);
-    for (const std::string& surprise : surprises_)
-        if (plan.ras.function != "RasEnumEntriesA")
-            wrong.push_back(surprise);
+    wrong.insert(wrong.end(), surprises_.begin(), surprises_.end());
     const DWORD boundMs = static_cast<DWORD>(settings_.timeOut * 2 + 10) * 1000;
     if (Injector::Instance().LongestGapMs() > boundMs)
         wrong.push_back("a network wait lasted " +

@@ -168,6 +168,23 @@ TEST_F(DialUp, ReadsTheEntriesInOrderAndValidatesTheServiceIgnoringCase) {
     EXPECT_THAT(boxes, SizeIs(1));
 }
 
+// A phone book that cannot be read once, at creation or when the service is set, neither shows a
+// box nor stops the dialling: the next read, or the list read before, serves.
+TEST_F(DialUp, APhoneBookThatCannotBeReadOnceChangesNothing) {
+    WriteConfig(std::string(kPhoneBook) +
+                "callfail RasEnumEntriesA 610 1\ncallfail RasEnumEntriesA 611 3\n");
+    TagRas ras(nullptr, simPath_);
+    Watch(ras);
+    EXPECT_THAT(ras.Entries, IsEmpty());
+    ras.SetService("Office");
+    EXPECT_EQ(ras.Service(), "Office");
+    ras.SetService("Home");
+    EXPECT_EQ(ras.Service(), "Home");
+    EXPECT_EQ(ras.LastError, 611u);
+    EXPECT_THAT(ras.Entries, SizeIs(5));
+    EXPECT_THAT(boxes, IsEmpty());
+}
+
 TEST_F(DialUp, MoreThan25EntriesLeaveTheListEmptyAndRefuseEveryService) {
     std::string config;
     for (int i = 1; i <= 26; ++i)
