@@ -199,9 +199,13 @@ bool TlsChannel::Handshake(std::string& in, std::string& out) {
 void TlsChannel::CheckPeer() {
     const SecurityFunctionTableA& sspi = SharedSspi().Sspi();
     PCCERT_CONTEXT raw = nullptr;
-    if (sspi.QueryContextAttributesA(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw) !=
-            SEC_E_OK ||
-        raw == nullptr)
+    const SECURITY_STATUS status =
+        sspi.QueryContextAttributesA(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw);
+    // Secure Channel that cannot hand the certificate over has failed, which says nothing of the
+    // certificate; a server that sent none is not trusted.
+    if (status != SEC_E_OK)
+        RaiseTlsFailure("TLS handshake", uint32_t(status), peer_.HostName);
+    if (raw == nullptr)
         throw ECertificateError(CertificateNotTrustedText());
     const UniqueCertContext cert(raw);
     if (sspi.QueryContextAttributesA(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_) !=

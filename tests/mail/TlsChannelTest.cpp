@@ -502,6 +502,27 @@ TEST_F(TlsChannelFronts, AnOldVersionNegotiatedAfterAllIsRefusedAfterTheHandshak
     EXPECT_THROW(GreetingVia(tls.good, TlsPeer{"localhost", ""}), ETlsVersionError);
 }
 
+// Secure Channel that cannot hand the server's certificate over has failed: that is no verdict
+// on the certificate, and the user must not read that it is not trusted.
+SECURITY_STATUS SEC_ENTRY QueryWithoutCertificate(PCtxtHandle context, ULONG attribute,
+                                                  void* buffer) {
+    if (attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT)
+        return SEC_E_INVALID_HANDLE;
+    return ReplacedTable::real.QueryContextAttributesA(context, attribute, buffer);
+}
+
+TEST_F(TlsChannelFronts, ACertificateSecureChannelCannotHandOverIsNoUntrustedOne) {
+    ReplacedTable windows;
+    windows.table.QueryContextAttributesA = QueryWithoutCertificate;
+    windows.Install();
+    try {
+        GreetingVia(tls.good, TlsPeer{"localhost", ""});
+        ADD_FAILURE() << "the handshake went through";
+    } catch (const ETlsError& e) {
+        EXPECT_EQ(e.Message(), "TLS handshake failed (0x80090301)");
+    }
+}
+
 // What AcquireCredentialsHandle was asked for; SCH_CREDENTIALS refused as Windows 10 and older
 // refuse it, or taken as Windows 11 takes it (handed on to Wine as the classic form).
 std::vector<DWORD> acquiredVersions;
