@@ -1,6 +1,7 @@
 // The fault-injection run of the agent; see ChaosRun.h.
 //
-//   pwagent_chaos [CHECKS] [--life N] [--faults N] [--base N]   the run (default 150 checks)
+//   pwagent_chaos [CHECKS] [--life N] [--faults N] [--base N]   the run (default 40 checks of
+//                                                               25 planned faults, 50 per agent)
 //   pwagent_chaos --seed S                                      one check's plan, alone
 //   PW_CHAOS_TIMEOUT                                            seconds per network wait (2)
 #include <windows.h>

@@ -30,6 +30,19 @@ bool AnyLine(const std::vector<std::string>& trace, const std::string& part) {
 // The mailbox whose certificate every check refuses.
 constexpr char kRefusedCertificate[] = "expired@x";
 
+// A status injected into the mailbox's session that is Secure Channel's verdict on the
+// certificate (SEC_E_WRONG_PRINCIPAL, SEC_E_UNTRUSTED_ROOT, SEC_E_CERT_UNKNOWN,
+// SEC_E_CERT_EXPIRED): the certificate is then refused rightly.
+bool CertificateVerdictInjected(const std::string& line) {
+    for (const Injector::Injected& injected : Injector::Instance().InjectedThisCheck()) {
+        const int64_t code = injected.fault.code;
+        if (StartsWith(line, "mailbox " + injected.mailbox + " ") &&
+            (code == 0x80090322 || code == 0x80090325 || code == 0x80090327 || code == 0x80090328))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::vector<std::string> ChaosRun::Judge(const CheckPlan& plan,
@@ -47,7 +60,8 @@ std::vector<std::string> ChaosRun::Judge(const CheckPlan& plan,
              (plan.ras.code == 0 || !Contains(line, "(ERASError)"))))
             wrong.push_back("an exception escaped: " + line);
         if (StartsWith(line, "mailbox ") && Contains(line, "(ECertificateError)") &&
-            !StartsWith(line, std::string("mailbox ") + kRefusedCertificate))
+            !StartsWith(line, std::string("mailbox ") + kRefusedCertificate) &&
+            !CertificateVerdictInjected(line))
             wrong.push_back("a good certificate refused: " + line);
     }
     for (const soak::Watched& box : boxes_) {
@@ -82,14 +96,17 @@ void ChaosRun::JudgeMailboxes(const CheckPlan& plan, const std::vector<std::stri
         seen.emplace_back(Observe(trace, box, failure), failure);
         anyReached |= seen.back().first != Outcome::NotReached;
     }
+    if (anyReached && accountsUnread_)
+        wrong.push_back("a mailbox was reached that the agent could not have read");
     if (!anyReached) {
-        // Only a dial that failed twice leaves every mailbox alone.
+        // Only a dial that failed twice, or accounts that could not be read, leave every
+        // mailbox alone.
         const bool dialFailed = plan.ras.code != 0 && (AnyLine(trace, "RAS dial failed") ||
                                                        AnyLine(trace, "(ERASError)"));
-        if (!dialFailed)
+        if (!dialFailed && !accountsUnread_)
             wrong.push_back("no mailbox was reached");
         for (soak::Watched& box : boxes_)
-            soak::Count(box, Outcome::NotReached, dialFailed, "");
+            soak::Count(box, Outcome::NotReached, dialFailed || accountsUnread_, "");
         return;
     }
     std::string notReached;

@@ -21,8 +21,10 @@ using test::WriteTextFile;
 constexpr char kTraceName[] = "pw-chaos-trace.txt";
 // Dovecot's users 4 and 5: the other tests use the first three, the soak the last two.
 constexpr size_t kFirstDovecotUser = 3;
-// A check that runs longer than this has a wait that never ends.
-constexpr DWORD kCheckBoundMs = 300000;
+// A check that runs longer than this has a wait that never ends: every wait of every session
+// at its time-out, and the dial-up's, with room to spare.
+constexpr DWORD kWaitsPerSession = 16;
+constexpr DWORD kCheckSlackMs = 120000;
 constexpr int kRerunsAlone = 3;
 const std::vector<std::string> kClientFiles = {"vtMailDa.dat", "setupRAS.RAS", "pwagent.ini",
                                                "Corvex.INI"};
@@ -131,20 +133,26 @@ int ChaosRun::Run() {
     }
     PrintSetting();
     test::PrintUsageHeader();
+    int lifeChecks = 0;
     for (int n = 1; n <= settings_.checks; ++n) {
         const uint32_t seed = settings_.base + static_cast<uint32_t>(n);
-        const bool lifeStarts = (n - 1) % settings_.life == 0;
-        if (lifeStarts && !StartLife(seed))
+        if (lifeChecks == 0 && !StartLife(seed))
             failedSeeds_.push_back(seed);
         if (!RunCheck(seed, n) && (failedSeeds_.empty() || failedSeeds_.back() != seed))
             failedSeeds_.push_back(seed);
         done = n;
-        if (n % settings_.life == 0 || n == settings_.checks) {
+        ++lifeChecks;
+        // An agent that could not read its accounts has nothing to check: a new one soon.
+        if (lifeChecks < settings_.life && n < settings_.checks &&
+            !(accountsUnread_ && lifeChecks >= 2))
+            continue;
+        if (!accountsUnread_) {
             ProcessMessages();
             lifeEnds_.push_back(test::MeasureUsage(n));
             test::PrintUsage(lifeEnds_.size() == 1 ? "after warm-up" : "", lifeEnds_.back());
-            EndLife();
         }
+        EndLife();
+        lifeChecks = 0;
     }
     const DWORD seconds = (GetTickCount() - began) / 1000;
     const bool grew =
@@ -172,20 +180,15 @@ bool ChaosRun::StartLife(uint32_t seed) {
     const size_t mark = trace_->Mark();
     seams_->Lock(startup.lockedOpens);
     app_ = std::make_unique<TApplication>("Vantiro's Automation Agent");
-    AgentEnvironment environment = AgentEnvironment::System({});
-    environment.Args = {dir_ + "pwagent.exe", "1"};
+    AgentEnvironment environment = soak::RunEnvironment(
+        dir_, settings_.timeOut,
+        [this](const std::string& problem) { surprises_.push_back(problem); },
+        [this] {
+            ended_ = true;
+            return agent_.get();
+        });
     environment.Now = [this] { return now_; };
     environment.Monotonic = [this] { return monotonic_; };
-    environment.AsteriskSound = [] {};
-    environment.RunProgram = [this](const std::string& command, UINT) {
-        surprises_.push_back("the agent started a program: " + command);
-    };
-    environment.EndProgram = [this] {
-        ended_ = true;
-        if (agent_)
-            agent_->POPbox.CancelOperation();
-    };
-    environment.MailboxTimeOut = settings_.timeOut;
     environment.RasLibraryPath = PW_RASSIM_DLL;
     ended_ = false;
     agent_ = std::make_unique<TPlaceHolder>(*app_, std::move(environment));
@@ -202,6 +205,7 @@ bool ChaosRun::StartLife(uint32_t seed) {
 
     std::vector<std::string> wrong;
     clearPasswordsRefused_ = false;
+    accountsUnread_ = false;
     const std::vector<std::string> trace = trace_->LinesSince(mark);
     const TPlaceHolder::Probe probe(*agent_);
     for (const std::string& file : kClientFiles) {
@@ -225,6 +229,9 @@ bool ChaosRun::StartLife(uint32_t seed) {
             read = !probe.AgentIni().Servers.empty();
         if (forGood && file != "Corvex.INI" && !told)
             wrong.push_back(file + " was held for good and the agent did not say so");
+        // Without its accounts the agent watches nothing for the rest of its life.
+        if (forGood && file == "vtMailDa.dat")
+            accountsUnread_ = true;
         // Its servers' security unknown, no server may get a password in clear text.
         if (forGood && file == "pwagent.ini") {
             clearPasswordsRefused_ = true;
@@ -243,8 +250,15 @@ bool ChaosRun::StartLife(uint32_t seed) {
     std::cout << "start-up before the check of seed " << seed << ":";
     for (const std::string& w : wrong)
         std::cout << " " << w << ";";
-    std::cout << "\n  rerun alone: pwagent_chaos --seed " << seed << std::endl;
+    std::cout << "\n  rerun alone: " << RerunCommand(seed) << std::endl;
     return false;
+}
+
+std::string ChaosRun::RerunCommand(uint32_t seed) const {
+    return "pwagent_chaos --seed " + std::to_string(seed) +
+           (settings_.faultsPerCheck != RunSettings().faultsPerCheck
+                ? " --faults " + std::to_string(settings_.faultsPerCheck)
+                : std::string());
 }
 
 void ChaosRun::EndLife() {
@@ -298,7 +312,7 @@ bool ChaosRun::RunCheck(uint32_t seed, int number) {
         std::cout << " [" << injected.mailbox << ": " << Describe(injected.fault) << "]";
     if (!plan.ras.function.empty())
         std::cout << " [dial-up: " << plan.ras.function << " " << plan.ras.code << "]";
-    std::cout << "\n  rerun alone: pwagent_chaos --seed " << seed << std::endl;
+    std::cout << "\n  rerun alone: " << RerunCommand(seed) << std::endl;
     return false;
 }
 
@@ -326,11 +340,15 @@ void ChaosRun::PrintSummary(int done, DWORD seconds) const {
               << " Winsock and Secure Channel, " << ras << " dial-up, " << startup << " start-up), "
               << pokes_ << " tray messages and \"CLOSE\" pokes during checks, " << tlsSessions_
               << " TLS sessions established\n";
-    std::cout << "by kind:\n";
-    for (const auto& tally :
-         {std::cref(injector.Tally()), std::cref(rasFaults_), std::cref(startupFaults_)})
-        for (const auto& [what, count] : tally.get())
+    const auto print = [](const char* title, const std::map<std::string, long>& tally) {
+        std::cout << title << ":\n";
+        for (const auto& [what, count] : tally)
             std::cout << "  " << std::setw(7) << count << "  " << what << "\n";
+    };
+    print("by kind", injector.KindTally());
+    print("dial-up", rasFaults_);
+    print("start-up", startupFaults_);
+    print("by kind and code", injector.Tally());
     std::cout << done << " checks in " << seconds << " s, " << failedSeeds_.size() << " went wrong"
               << (failedSeeds_.empty() ? "" : " (listed above); seeds:");
     for (uint32_t seed : failedSeeds_)
@@ -342,10 +360,13 @@ void ChaosRun::Watch() {
     while (!stopWatch_) {
         Sleep(1000);
         const DWORD started = checkStarted_;
-        if (started != 0 && GetTickCount() - started > kCheckBoundMs) {
+        const DWORD boundMs = static_cast<DWORD>(boxes_.size()) * kWaitsPerSession *
+                                  static_cast<DWORD>(settings_.timeOut) * 1000 +
+                              kCheckSlackMs;
+        if (started != 0 && GetTickCount() - started > boundMs) {
             std::cout << "the check of seed " << checkSeed_ << " did not end within "
-                      << kCheckBoundMs / 1000 << " s; rerun alone: pwagent_chaos --seed "
-                      << checkSeed_ << "\nFAIL" << std::endl;
+                      << boundMs / 1000 << " s; rerun alone: " << RerunCommand(checkSeed_)
+                      << "\nFAIL" << std::endl;
             ExitProcess(3);
         }
     }

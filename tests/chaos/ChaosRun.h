@@ -30,9 +30,9 @@
 namespace pw::chaos {
 
 struct RunSettings {
-    int checks = 150;
+    int checks = 40;
     int life = 50;           // checks per agent
-    int faultsPerCheck = 10; // planned; those whose call never comes are not injected
+    int faultsPerCheck = 25; // planned; those whose call never comes are not injected
     uint32_t base = 1;       // check n has the seed base + n
     std::optional<uint32_t> onlySeed;
     int timeOut = 2; // seconds per network wait
@@ -69,6 +69,8 @@ private:
     void CountRasFault(const CheckPlan& plan);
     void PrintSummary(int done, DWORD seconds) const;
     void Watch();
+    // The command that runs the check of the seed alone, as this run planned it.
+    std::string RerunCommand(uint32_t seed) const;
 
     RunSettings settings_;
     std::string dir_;
@@ -94,6 +96,8 @@ private:
     bool poked_ = false;
     // The agent could not read its own settings: it sends no password in clear text.
     bool clearPasswordsRefused_ = false;
+    // The accounts file was held for good at start-up: no mailbox is watched.
+    bool accountsUnread_ = false;
     bool ended_ = false;
 
     // Tallies.

@@ -45,6 +45,7 @@ const PlannedFault* Injector::Strike(Site site) {
         if (FaultKinds()[fault.kind].site == site && fault.ordinal == call) {
             injected_.push_back({session_, fault});
             ++tally_[Describe(fault)];
+            ++kinds_[FaultKinds()[fault.kind].name];
             ++total_;
             return &fault;
         }

@@ -43,7 +43,8 @@ public:
     bool OnlyBenign(const std::string& mailbox) const;
     DWORD LongestGapMs() const { return longestGapMs_; }
 
-    // Over the whole run: injected faults by description.
+    // Over the whole run: injected faults by kind, and by kind and code.
+    const std::map<std::string, long>& KindTally() const { return kinds_; }
     const std::map<std::string, long>& Tally() const { return tally_; }
     long Total() const { return total_; }
 
@@ -56,6 +57,7 @@ private:
     std::string session_;
     std::map<Site, int> calls_;
     std::vector<Injected> injected_;
+    std::map<std::string, long> kinds_;
     std::map<std::string, long> tally_;
     long total_ = 0;
     int socketCalls_ = 0;

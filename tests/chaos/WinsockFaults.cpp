@@ -174,30 +174,39 @@ int WINAPI WinsockFaults::Connect(SOCKET s, const sockaddr* name, int size) {
     return RealProc<decltype(&::connect)>("connect")(s, name, size);
 }
 
+bool WinsockFaults::Fails(SOCKET s, Site site, int size, int& length) {
+    length = size;
+    const PlannedFault* fault = Strike(site);
+    if (fault == nullptr)
+        return false;
+    switch (FaultKinds()[fault->kind].effect) {
+    case Effect::Fail:
+        SetError(static_cast<int>(fault->code));
+        return true;
+    case Effect::WouldBlock: {
+        SetError(WSAEWOULDBLOCK);
+        // Windows tells when there is room again, or that what was not taken is still there.
+        const auto target = self_->sockets_.find(s);
+        if (target != self_->sockets_.end())
+            Notify(target->second, s, site == Site::Send ? FD_WRITE : FD_READ);
+        return true;
+    }
+    case Effect::Partly:
+        if (site == Site::Send && size > 1)
+            length = std::clamp(static_cast<int>(size * fault->code / 100), 1, size - 1);
+        else if (site == Site::Recv)
+            length = std::min(size, static_cast<int>(fault->code));
+        return false;
+    default:
+        return false;
+    }
+}
+
 int WINAPI WinsockFaults::Send(SOCKET s, const char* buffer, int size, int flags) {
     Touch();
     int length = size;
-    if (const PlannedFault* fault = Strike(Site::Send)) {
-        switch (FaultKinds()[fault->kind].effect) {
-        case Effect::Fail:
-            SetError(static_cast<int>(fault->code));
-            return SOCKET_ERROR;
-        case Effect::WouldBlock: {
-            SetError(WSAEWOULDBLOCK);
-            // Windows tells when there is room again.
-            const auto target = self_->sockets_.find(s);
-            if (target != self_->sockets_.end())
-                Notify(target->second, s, FD_WRITE);
-            return SOCKET_ERROR;
-        }
-        case Effect::Partly:
-            if (size > 1)
-                length = std::clamp(static_cast<int>(size * fault->code / 100), 1, size - 1);
-            break;
-        default:
-            break;
-        }
-    }
+    if (Fails(s, Site::Send, size, length))
+        return SOCKET_ERROR;
     const int sent = RealProc<decltype(&::send)>("send")(s, buffer, length, flags);
     // On a connection that is gone Windows says WSAENOTCONN where Wine says WSAECONNRESET.
     if (sent == SOCKET_ERROR && LastError() == WSAECONNRESET)
@@ -208,26 +217,8 @@ int WINAPI WinsockFaults::Send(SOCKET s, const char* buffer, int size, int flags
 int WINAPI WinsockFaults::Recv(SOCKET s, char* buffer, int size, int flags) {
     Touch();
     int length = size;
-    if (const PlannedFault* fault = Strike(Site::Recv)) {
-        switch (FaultKinds()[fault->kind].effect) {
-        case Effect::Fail:
-            SetError(static_cast<int>(fault->code));
-            return SOCKET_ERROR;
-        case Effect::WouldBlock: {
-            SetError(WSAEWOULDBLOCK);
-            // What was not taken is still there: Windows tells again.
-            const auto target = self_->sockets_.find(s);
-            if (target != self_->sockets_.end())
-                Notify(target->second, s, FD_READ);
-            return SOCKET_ERROR;
-        }
-        case Effect::Partly:
-            length = std::min(size, static_cast<int>(fault->code));
-            break;
-        default:
-            break;
-        }
-    }
+    if (Fails(s, Site::Recv, size, length))
+        return SOCKET_ERROR;
     return RealProc<decltype(&::recv)>("recv")(s, buffer, length, flags);
 }
 

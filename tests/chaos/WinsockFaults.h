@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "FaultPlan.h"
 #include "win/UtilityWindow.h"
 
 namespace pw::chaos {
@@ -50,6 +51,9 @@ private:
     static int WINAPI Recv(SOCKET s, char* buffer, int size, int flags);
     static int WINAPI CloseSocket(SOCKET s);
 
+    // What a planned fault does to a send or a receive of size bytes: true when the call fails
+    // (its error set, the notice Windows then sends posted), else length bytes go through.
+    static bool Fails(SOCKET s, Site site, int size, int& length);
     bool Relay(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void RelaySelect(SOCKET s, LPARAM lParam);
     void RelayLookup(HANDLE request, LPARAM lParam);

@@ -43,6 +43,9 @@ SPECIAL = {
     'PW_SOAK_REPORT_EVERY=50 xvfb-run -a wine build/win/tests/soak/pwagent_soak.exe 1000': (
         'PW_SOAK_REPORT_EVERY=20 xvfb-run -a wine build/win/tests/soak/pwagent_soak.exe 40',
         '40 checks instead of 1000'),
+    'xvfb-run -a wine build/win/tests/chaos/pwagent_chaos.exe 2000': (
+        'xvfb-run -a wine build/win/tests/chaos/pwagent_chaos.exe 10 --life 5',
+        '10 checks instead of 2000'),
     'cd build/package && sha256sum -c /path/to/the/published/SHA256SUMS': (
         'cd build/package && sha256sum -c SHA256SUMS', 'against the build\'s own SHA256SUMS'),
     SIGNED_PACKAGE: (None, 'needs the maintainer\'s certificate; tests/package/test-release.sh '

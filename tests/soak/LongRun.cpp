@@ -116,8 +116,8 @@ void Count(Watched& box, Outcome got, bool asExpected, const std::string& failur
 void PrintMailboxOutcomes(const std::vector<Watched>& boxes, int checks) {
     std::cout << "mailbox outcomes over " << checks << " checks:\n";
     for (const Watched& box : boxes) {
-        std::cout << "  " << std::left << std::setw(20) << box.address << std::right
-                  << std::setw(6) << box.asExpected << " as expected;";
+        std::cout << "  " << std::left << std::setw(20) << box.address << std::right << std::setw(6)
+                  << box.asExpected << " as expected;";
         for (const auto& [outcome, count] : box.seen)
             std::cout << " " << OutcomeText(outcome) << " " << count;
         if (box.seen.count(Outcome::Failed))
@@ -132,6 +132,23 @@ bool Traced(const std::vector<std::string>& trace, const std::string& text) {
         if (line == text)
             return true;
     return false;
+}
+
+AgentEnvironment RunEnvironment(const std::string& dir, int timeOut,
+                                std::function<void(const std::string&)> problem,
+                                std::function<TPlaceHolder*()> ended) {
+    AgentEnvironment environment = AgentEnvironment::System({});
+    environment.Args = {dir + "pwagent.exe", "1"};
+    environment.AsteriskSound = [] {};
+    environment.RunProgram = [problem](const std::string& command, UINT) {
+        problem("the agent started a program: " + command);
+    };
+    environment.EndProgram = [ended] {
+        if (TPlaceHolder* agent = ended())
+            agent->POPbox.CancelOperation();
+    };
+    environment.MailboxTimeOut = timeOut;
+    return environment;
 }
 
 int Setting(const char* text, const char* what, int fallback, int largest) {

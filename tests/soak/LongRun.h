@@ -5,12 +5,14 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "SoakServers.h"
+#include "agent/PWiseF.h"
 #include "support/DovecotEnv.h"
 #include "support/TlsEnv.h"
 
@@ -68,6 +70,13 @@ std::string TlsSettings();
 
 // Connections each scripted server takes in one check that reaches every mailbox.
 std::array<std::size_t, kServerCount> ExpectedConnections();
+
+// The agent's surroundings in a long run: stand-alone mode in dir with the given time-out, no
+// sound; a program it starts is a problem (there is none to start), and its end cancels the
+// mailbox wait of the agent that ended() returns (it may be none yet) and says so through it.
+AgentEnvironment RunEnvironment(const std::string& dir, int timeOut,
+                                std::function<void(const std::string&)> problem,
+                                std::function<TPlaceHolder*()> ended);
 
 // A whole number from the command line or the environment; the fallback when neither has one.
 int Setting(const char* text, const char* what, int fallback, int largest);

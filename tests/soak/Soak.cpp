@@ -90,18 +90,12 @@ public:
         PrintSetting();
 
         TApplication application("Vantiro's Automation Agent");
-        AgentEnvironment environment = AgentEnvironment::System({});
-        environment.Args = {dir_ + "pwagent.exe", "1"};
-        environment.AsteriskSound = [] {};
-        environment.RunProgram = [this](const std::string& command, UINT) {
-            problems_.push_back("the agent started a program: " + command);
-        };
-        environment.EndProgram = [this] {
-            ended_ = true;
-            if (agent_)
-                agent_->POPbox.CancelOperation();
-        };
-        environment.MailboxTimeOut = timeOut_;
+        AgentEnvironment environment = RunEnvironment(
+            dir_, timeOut_, [this](const std::string& problem) { problems_.push_back(problem); },
+            [this] {
+                ended_ = true;
+                return agent_;
+            });
         TPlaceHolder agent(application, std::move(environment));
         // Under Wine a failed send says 10054, which makes the socket close by itself; Windows
         // says 10057 and leaves the closing to the agent.
