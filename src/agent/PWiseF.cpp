@@ -25,13 +25,6 @@ constexpr int kIconBase = 100; // resource number of Image1 is 101
 constexpr UINT kCatchUpDelayMs = 20 * 1000;
 constexpr UINT kRetryDelayMs = 60 * 1000;
 
-// A client file that is there and cannot be read (held by another program for longer than the
-// reader waits, say) is read as missing; the trace says so.
-void TraceUnreadable(const std::string& name, DWORD error) {
-    if (!FileMissing(error))
-        Trace(name + " cannot be read (error " + std::to_string(error) + "): read as missing");
-}
-
 WindowSpec PlaceHolderSpec(HWND owner) {
     WindowSpec layout;
     layout.ClassName = "TPlaceHolder";
@@ -354,11 +347,11 @@ void TPlaceHolder::shootFinished() {
 
 void TPlaceHolder::LoadSettings() {
     DWORD error = ERROR_SUCCESS;
-    if (auto text = ReadFileText("vtMailDa.dat", &error))
+    if (auto text = ReadFileText("vtMailDa.dat", &error, PauseUnpumped))
         Accounts = ReadAccountsFile(*text);
     else
         TraceUnreadable("vtMailDa.dat", error);
-    if (auto text = ReadFileText(ProgramDir + "setupRAS.RAS", &error)) {
+    if (auto text = ReadFileText(ProgramDir + "setupRAS.RAS", &error, PauseUnpumped)) {
         const DialupSettings dial = ReadDialupFile(*text, BackgroundMode);
         DialEntry = dial.DialEntry;
         DialUserName = dial.DialUserName;
@@ -372,7 +365,7 @@ void TPlaceHolder::LoadSettings() {
     } else {
         TraceUnreadable("setupRAS.RAS", error);
     }
-    if (auto text = ReadFileText(ProgramDir + "pwagent.ini", &error)) {
+    if (auto text = ReadFileText(ProgramDir + "pwagent.ini", &error, PauseUnpumped)) {
         AgentIni = ParseAgentIni(*text);
         for (const std::string& warning : AgentIni.Warnings)
             Trace(warning);
@@ -386,7 +379,7 @@ void TPlaceHolder::LoadSettings() {
         ShowAlert(UnreadableSettingsText(std::nullopt));
     }
     // A settings file that cannot be read gives empty values, as the profile call would.
-    const bool settingsReadable = ClientSettingsReadable(error);
+    const bool settingsReadable = ClientSettingsReadable(error, PauseUnpumped);
     if (!settingsReadable)
         TraceUnreadable("Corvex.INI", error);
     const auto setting = [settingsReadable](const std::string& key) {

@@ -181,7 +181,16 @@ void TPlaceHolder::RunStandAloneRetrieval() {
     shoot.Execute();
     WaitUntil([this] { return cycle_.ClientProgramEnded(); });
     HangUpDialUp();
-    const auto flag = ReadFileText(ProgramDir + "PWise.flg");
+    // The client may still hold the flag file a moment while it writes the count: the tries pump,
+    // so that the tray and the client's commands are answered meanwhile. One held for longer
+    // counts as no message retrieved; it is there, so the agent stays.
+    DWORD error = ERROR_SUCCESS;
+    const auto flag = ReadFileText(ProgramDir + "PWise.flg", &error, [this](DWORD milliseconds) {
+        WaitMilliseconds(milliseconds);
+        return !ended_ && !ApplicationTerminated();
+    });
+    if (!flag)
+        TraceUnreadable("PWise.flg", error);
     ArrivedCount = flag ? FlagFileCount(*flag) : 0;
     Trace("client ended: " + std::to_string(ArrivedCount) + " messages retrieved");
     if (ArrivedCount > 0) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "win/Handles.h"
+#include "win/Trace.h"
 
 namespace pw {
 
@@ -11,8 +12,7 @@ namespace {
 // No client file is anywhere near this size; a larger one is read only this far.
 constexpr DWORD kMaxFileSize = 16 * 1024 * 1024;
 constexpr char kSettingsFile[] = ".\\Corvex.INI";
-// The client holds a file only while it writes it. The files are read at start-up, before any
-// handler may run on settings read halfway, so the pauses between the tries do not pump.
+// The client holds a file only while it writes it.
 constexpr DWORD kHeldFileWaitMs = 3000;
 constexpr DWORD kHeldFileRetryMs = 100;
 
@@ -30,14 +30,15 @@ bool HeldByAnotherProgram(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// Opens for reading; a file another program holds is tried again for a while.
-UniqueFile OpenClientFile(const std::string& path, DWORD& error) {
+// Opens for reading; a file another program holds is tried again for a while when a pause is
+// given.
+UniqueFile OpenClientFile(const std::string& path, DWORD& error, const HeldFilePause& pause) {
     for (DWORD waited = 0;; waited += kHeldFileRetryMs) {
         UniqueFile file(Opener()(path));
         error = file ? ERROR_SUCCESS : GetLastError();
-        if (file || !HeldByAnotherProgram(error) || waited >= kHeldFileWaitMs)
+        if (file || !HeldByAnotherProgram(error) || !pause || waited >= kHeldFileWaitMs ||
+            !pause(kHeldFileRetryMs))
             return file;
-        Sleep(kHeldFileRetryMs);
     }
 }
 } // namespace
@@ -46,9 +47,15 @@ ClientFileOpener SetClientFileOpener(ClientFileOpener opener) {
     return std::exchange(Opener(), opener ? std::move(opener) : &OpenShared);
 }
 
-std::optional<std::string> ReadFileText(const std::string& path, DWORD* error) {
+bool PauseUnpumped(DWORD milliseconds) {
+    Sleep(milliseconds);
+    return true;
+}
+
+std::optional<std::string> ReadFileText(const std::string& path, DWORD* error,
+                                        const HeldFilePause& pause) {
     DWORD openError = ERROR_SUCCESS;
-    UniqueFile file = OpenClientFile(path, openError);
+    UniqueFile file = OpenClientFile(path, openError, pause);
     if (error != nullptr)
         *error = openError;
     if (!file)
@@ -66,13 +73,18 @@ bool FileMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+void TraceUnreadable(const std::string& name, DWORD error) {
+    if (!FileMissing(error))
+        Trace(name + " cannot be read (error " + std::to_string(error) + "): read as missing");
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool ClientSettingsReadable(DWORD& error) {
-    return static_cast<bool>(OpenClientFile(kSettingsFile, error)) || FileMissing(error);
+bool ClientSettingsReadable(DWORD& error, const HeldFilePause& pause) {
+    return static_cast<bool>(OpenClientFile(kSettingsFile, error, pause)) || FileMissing(error);
 }
 
 std::string ReadClientSetting(const std::string& section, const std::string& key) {

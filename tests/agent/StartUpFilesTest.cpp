@@ -1,6 +1,7 @@
-// The client's files at start-up while the client holds them (it writes them with no sharing):
-// a file held a moment is read once it is free; one held for longer is read as missing and the
+// The client's files while the client holds them (it writes them with no sharing): at start-up a
+// file held a moment is read once it is free; one held for longer is read as missing and the
 // trace says so, and the agent's own settings file, unread, lets no password go in clear text.
+// The flag file, read after the client ends, is waited for without the agent going deaf.
 #include "agent/PWiseF.h"
 #include "agent/Settings.h"
 #include "pop3script/ScriptedPop3Server.h"
@@ -22,7 +23,13 @@ protected:
 
     void SetUp() override {
         AgentHarness::SetUp();
-        server_.AddMailbox({"one", "pw", {}});
+        test::Mailbox box{"one", "pw", {}};
+        test::MailMessage message;
+        message.headers = "Subject: hi\r\nMessage-ID: <one-1@x>";
+        message.body = "body";
+        message.uid = "one-1";
+        box.messages.push_back(message);
+        server_.AddMailbox(box);
         server_.Start();
         const std::string server = "127.0.0.1:" + std::to_string(server_.Port());
         WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
@@ -35,12 +42,18 @@ protected:
         AgentHarness::TearDown();
     }
 
-    // Each named file refuses that many opens as a file open in another program does.
-    void Hold(std::map<std::string, int> opens) {
-        SetClientFileOpener([opens = std::move(opens)](const std::string& path) mutable -> HANDLE {
+    // Each named file refuses that many opens as a file open in another program does; onOpen
+    // sees every open of a named file.
+    void Hold(std::map<std::string, int> opens, std::function<void()> onOpen = nullptr) {
+        SetClientFileOpener([opens = std::move(opens), onOpen = std::move(onOpen)](
+                                const std::string& path) mutable -> HANDLE {
             for (auto& [name, left] : opens) {
-                if (path.size() >= name.size() &&
-                    path.compare(path.size() - name.size(), name.size(), name) == 0 && left > 0) {
+                if (path.size() < name.size() ||
+                    path.compare(path.size() - name.size(), name.size(), name) != 0)
+                    continue;
+                if (onOpen)
+                    onOpen();
+                if (left > 0) {
                     --left;
                     SetLastError(ERROR_SHARING_VIOLATION);
                     return INVALID_HANDLE_VALUE;
@@ -51,7 +64,23 @@ protected:
         });
     }
 
+    // A check that finds the message and "retrieves" it: the client does not start, and its
+    // failure to start ends the wait for it.
+    TPlaceHolder& StartCountingDown() {
+        WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=1\r\n");
+        return Start({"10"});
+    }
+    void RetrieveWithFlag(TPlaceHolder& agent, const std::string& flag) {
+        WriteTextFile(dir_ + "PWise.flg", flag);
+        agent.shoot.OnFinished = nullptr;
+        agent.CheckNow1Click();
+        agent.Timer1Timer();
+    }
+
+    static void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++ticks_; }
+
     static constexpr int kForGood = 1000000;
+    static inline int ticks_ = 0;
     test::ScriptedPop3Server server_;
 };
 
@@ -76,9 +105,8 @@ TEST_F(StartUpFiles, AClientFileHeldForGoodIsReadAsMissingAndTheTraceSaysSo) {
 
 // Its servers' settings unknown, the agent sends no password in clear text to any of them.
 TEST_F(StartUpFiles, ItsOwnSettingsHeldForGoodLetNoPasswordGoInClearTextAndAreTold) {
-    WriteTextFile(dir_ + "Corvex.INI", "[Auto Schedule]\r\nType=1\r\n");
     Hold({{"pwagent.ini", kForGood}});
-    TPlaceHolder& agent = Start({"1"});
+    TPlaceHolder& agent = StartCountingDown();
     SetClientFileOpener(nullptr);
     EXPECT_TRUE(Traced("alert: pwagent.ini cannot be read"));
     agent.CheckNow1Click();
@@ -86,6 +114,30 @@ TEST_F(StartUpFiles, ItsOwnSettingsHeldForGoodLetNoPasswordGoInClearTextAndAreTo
                        "clear text"));
     const auto transcript = server_.Transcript();
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER one"), 0);
+}
+
+// A timer's messages are dispatched between the tries: the tray and the client are answered.
+TEST_F(StartUpFiles, AFlagFileHeldAMomentAfterTheClientIsReadWhileMessagesAreAnswered) {
+    TPlaceHolder& agent = StartCountingDown();
+    ticks_ = 0;
+    int ticksAtLastOpen = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, &CountTick);
+    Hold({{"PWise.flg", 3}}, [&] { ticksAtLastOpen = ticks_; });
+    RetrieveWithFlag(agent, "2\r\n");
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(Probe().ArrivedCount(), 2);
+    EXPECT_GT(ticksAtLastOpen, 0);
+}
+
+// Held for longer than the wait, it tells no count; it is there, so the agent stays.
+TEST_F(StartUpFiles, AFlagFileHeldForGoodCountsNoMessageAndTheAgentStays) {
+    TPlaceHolder& agent = StartCountingDown();
+    Hold({{"PWise.flg", kForGood}});
+    RetrieveWithFlag(agent, "2\r\n");
+    EXPECT_EQ(Probe().ArrivedCount(), 0);
+    EXPECT_TRUE(Traced("PWise.flg cannot be read (error 32): read as missing")) << TraceText();
+    agent.Timer1Timer();
+    EXPECT_EQ(ends_, 0);
 }
 
 } // namespace

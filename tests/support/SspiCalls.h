@@ -52,6 +52,11 @@ private:
     using Key = std::pair<ULONG_PTR, ULONG_PTR>;
     static Key KeyOf(const SecHandle* handle) { return {handle->dwLower, handle->dwUpper}; }
 
+    static void Count(std::set<Key>& held, long& made, const SecHandle* handle) {
+        held.insert(KeyOf(handle));
+        ++made;
+    }
+
     static std::optional<SECURITY_STATUS> Injected(Call call) {
         return fault_ ? fault_(call) : std::nullopt;
     }
@@ -65,10 +70,8 @@ private:
         const SECURITY_STATUS status =
             real_.AcquireCredentialsHandleA(principal, package, use, logonId, authData, getKey,
                                             getKeyArgument, credentials, expiry);
-        if (status == SEC_E_OK) {
-            credentials_.insert(KeyOf(credentials));
-            ++credentialsAcquired_;
-        }
+        if (status == SEC_E_OK)
+            Count(credentials_, credentialsAcquired_, credentials);
         return status;
     }
     static SECURITY_STATUS SEC_ENTRY FreeCredentials(PCredHandle credentials) {
@@ -87,10 +90,8 @@ private:
             credentials, context, target, request, reserved1, representation, input, reserved2,
             newContext, output, attributes, expiry);
         // The first call of a handshake makes the context, whatever it goes on to say.
-        if (context == nullptr && status >= 0) {
-            contexts_.insert(KeyOf(newContext));
-            ++contextsMade_;
-        }
+        if (context == nullptr && status >= 0)
+            Count(contexts_, contextsMade_, newContext);
         return status;
     }
     static SECURITY_STATUS SEC_ENTRY DeleteContext(PCtxtHandle context) {
