@@ -1,7 +1,9 @@
 // The fault-injection run of the agent; see ChaosRun.h.
 //
-//   pwagent_chaos [CHECKS] [--life N] [--faults N] [--base N]   the run (default 40 checks of
-//                                                               25 planned faults, 50 per agent)
+//   pwagent_chaos [CHECKS] [--life N] [--faults N] [--base N] [--dovecot-user N]
+//                                                               the run (default 40 checks of
+//                                                               25 planned faults, 50 per agent,
+//                                                               dovecot's users 4 and 5)
 //   pwagent_chaos --seed S                                      one check's plan, alone
 //   PW_CHAOS_TIMEOUT                                            seconds per network wait (2)
 #include <windows.h>
@@ -26,7 +28,7 @@ pw::chaos::RunSettings ReadSettings(int argc, char** argv) {
         const std::string argument = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (argument == "--seed" || argument == "--life" || argument == "--faults" ||
-            argument == "--base") {
+            argument == "--base" || argument == "--dovecot-user") {
             if (value == nullptr)
                 throw std::runtime_error(argument + " needs a number");
             ++i;
@@ -37,6 +39,8 @@ pw::chaos::RunSettings ReadSettings(int argc, char** argv) {
                 settings.life = number;
             else if (argument == "--faults")
                 settings.faultsPerCheck = number;
+            else if (argument == "--dovecot-user")
+                settings.dovecotUser = number;
             else
                 settings.base = static_cast<uint32_t>(number);
         } else {

@@ -19,8 +19,6 @@ using soak::Banner;
 using test::WriteTextFile;
 
 constexpr char kTraceName[] = "pw-chaos-trace.txt";
-// Dovecot's users 4 and 5: the other tests use the first three, the soak the last two.
-constexpr size_t kFirstDovecotUser = 3;
 // A check that runs longer than this has a wait that never ends: every wait of every session
 // at its time-out, and the dial-up's, with room to spare.
 constexpr DWORD kWaitsPerSession = 16;
@@ -51,11 +49,12 @@ ChaosRun::ChaosRun(RunSettings settings, const std::string& program)
     : settings_(std::move(settings)), dir_(soak::PrepareRunFolder("pw-chaos")), host_(program),
       dovecot_(test::DovecotEnv::FromEnvironment()), tls_(test::TlsEnv::FromEnvironment()) {
     trace_.emplace(kTraceName);
-    if (dovecot_ && dovecot_->Users().size() < kFirstDovecotUser + 2)
+    const size_t firstUser = static_cast<size_t>(settings_.dovecotUser) - 1;
+    if (dovecot_ && dovecot_->Users().size() < firstUser + 2)
         dovecot_.reset();
     if (!dovecot_)
         tls_.reset();
-    boxes_ = soak::WatchedMailboxes(host_, dovecot_, kFirstDovecotUser, tls_);
+    boxes_ = soak::WatchedMailboxes(host_, dovecot_, firstUser, tls_);
     for (const soak::Watched& box : boxes_) {
         addresses_.push_back(box.address);
         tlsBoxes_.push_back(box.tls);

@@ -36,6 +36,9 @@ struct RunSettings {
     uint32_t base = 1;       // check n has the seed base + n
     std::optional<uint32_t> onlySeed;
     int timeOut = 2; // seconds per network wait
+    // Dovecot's users this one and the next (counted from 1): the other tests use the first
+    // three, the soak the last two. A second run beside this one takes two others.
+    int dovecotUser = 4;
 };
 
 class ChaosRun {
