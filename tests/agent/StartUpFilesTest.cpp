@@ -23,13 +23,8 @@ protected:
 
     void SetUp() override {
         AgentHarness::SetUp();
-        test::Mailbox box{"one", "pw", {}};
-        test::MailMessage message;
-        message.headers = "Subject: hi\r\nMessage-ID: <one-1@x>";
-        message.body = "body";
-        message.uid = "one-1";
-        box.messages.push_back(message);
-        server_.AddMailbox(box);
+        server_.AddMailbox(
+            {"one", "pw", {{"Subject: hi\r\nMessage-ID: <one-1@x>", "body", "one-1"}}});
         server_.Start();
         const std::string server = "127.0.0.1:" + std::to_string(server_.Port());
         WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw"));
