@@ -43,8 +43,8 @@ SPECIAL = {
     'PW_SOAK_REPORT_EVERY=50 xvfb-run -a wine build/win/tests/soak/pwagent_soak.exe 1000': (
         'PW_SOAK_REPORT_EVERY=20 xvfb-run -a wine build/win/tests/soak/pwagent_soak.exe 40',
         '40 checks instead of 1000'),
-    'xvfb-run -a wine build/win/tests/chaos/pwagent_chaos.exe 2000': (
-        'xvfb-run -a wine build/win/tests/chaos/pwagent_chaos.exe 10 --life 5',
+    'xvfb-run -a wine build/win/tests/chaos/pwagent_chaos.exe 2000 --faults 28': (
+        'xvfb-run -a wine build/win/tests/chaos/pwagent_chaos.exe 10 --life 5 --faults 28',
         '10 checks instead of 2000'),
     'cd build/package && sha256sum -c /path/to/the/published/SHA256SUMS': (
         'cd build/package && sha256sum -c SHA256SUMS', 'against the build\'s own SHA256SUMS'),
