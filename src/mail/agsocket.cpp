@@ -252,9 +252,16 @@ void TagSocket::CheckWouldBlock() {
 }
 
 void TagSocket::SendLine(const std::string& line) {
+    SendLines({line});
+}
+
+void TagSocket::SendLines(const std::vector<std::string>& lines) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
-    SendData(line + "\r\n");
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    SendData(text);
 }
 
 void TagSocket::SendBytes(const std::string& text) {
@@ -383,7 +390,7 @@ int TagSocket::ReadReply(std::string& line) {
     return -1;
 }
 
-void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
+void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize, bool statusLineEnded) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
     bool done = false;
@@ -394,16 +401,17 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
              transferred);
         if (received_.empty())
             return false;
-        // The terminator is looked for across the split between what the stream holds and
-        // what came now; bytes after it stay for the next read.
+        // The terminator is looked for across the split between what the stream holds (after
+        // the status line's CR LF, when that counts) and what came now; bytes after it stay for
+        // the next read.
         const size_t before = stream.Size();
-        const size_t from = before >= kTerminatorSize - 1 ? before - (kTerminatorSize - 1) : 0;
-        std::string_view tail = stream.Data();
-        tail.remove_prefix(from);
-        const std::string window = std::string(tail) + received_;
+        std::string prior = statusLineEnded && before < kTerminatorSize ? "\r\n" : "";
+        prior += stream.Data().substr(before >= kTerminatorSize ? before - kTerminatorSize : 0);
+        prior.erase(0, prior.size() >= kTerminatorSize ? prior.size() - (kTerminatorSize - 1) : 0);
+        const std::string window = prior + received_;
         const size_t end = window.find(kTerminator);
         const size_t take =
-            end == std::string::npos ? received_.size() : end + kTerminatorSize - (before - from);
+            end == std::string::npos ? received_.size() : end + kTerminatorSize - prior.size();
         if (before + take > MaxMultiLineSize) {
             tooLong = true;
             return true;

@@ -82,8 +82,12 @@ public:
 
     void ConnectSocket();
     void SendLine(const std::string& line);
+    // Several command lines in one send, for a server that takes commands ahead of its replies.
+    void SendLines(const std::vector<std::string>& lines);
     int ReadReply(std::string& line);
-    void ReadMultiLine(TMemoryStream& stream, int32_t expectedSize);
+    // statusLineEnded: the reply's status line has been read, so that a body of the final "."
+    // line alone ends the reply too (a list that may be empty).
+    void ReadMultiLine(TMemoryStream& stream, int32_t expectedSize, bool statusLineEnded = false);
 
     // Runs a TLS handshake on the connected socket (for implicit TLS right after the connect,
     // for STLS after the server agreed); from then on every line goes through the channel.
@@ -113,6 +117,10 @@ protected:
     // The text of Server before its first ":" (all of it without one), without blanks around
     // it or a final dot.
     std::string HostPart() const;
+    // The port connected to, once Open has resolved it.
+    uint16_t PeerPort() const { return RemotePort; }
+    // The peer's close has been seen (its notice arrived while a wait pumped).
+    bool PeerClosed() const { return ClosedByPeer; }
 
 private:
     static constexpr size_t kReplyBufferSize = 256;

@@ -285,14 +285,20 @@ TEST_F(Pop3DovecotTlsTest, StlsAndPop3sReachTheSameMailbox) {
         TmsRemotePOP pop;
         dovecot.LogInAs(pop, user);
         pop.Tls = mode;
+        pop.AskCapabilities = true;
         if (mode == TlsMode::Implicit)
             pop.Server = test::Loopback(tls->dovecotTlsPort);
+        const test::WinsockCalls wire;
         pop.OpenMailbox();
         EXPECT_TRUE(pop.TlsActive());
         EXPECT_EQ(pop.MessageCount, 1);
         pop.CountNewMessages();
         EXPECT_EQ(pop.NewMessageCount, 1);
         pop.CloseMailbox();
+        // Asked inside TLS, where what the server says can be trusted.
+        EXPECT_EQ(wire.Sent().find("CAPA"), std::string::npos);
+        ASSERT_NE(pop.ServerCapabilities(), nullptr);
+        EXPECT_TRUE(pop.ServerCapabilities()->Pipelining);
     }
 }
 
