@@ -44,25 +44,6 @@ void TrimTrailingLineEnds(std::string& line) {
 
 } // namespace
 
-TTimeCounter::TTimeCounter() : Timer(nullptr, 1000, false) {
-    Timer.OnTimer = [this](TObject&) { Tick(); };
-}
-
-void TTimeCounter::Start() {
-    Remaining = Limit;
-    Timer.SetEnabled(true);
-}
-
-void TTimeCounter::Stop() {
-    Timer.SetEnabled(false);
-}
-
-void TTimeCounter::Tick() {
-    --Remaining;
-    if (Remaining <= 0)
-        Expired = true;
-}
-
 TagSocket::TagSocket(TComponent* owner)
     : TComponent(owner),
       EventWindow(UtilityWindow::Kind::MessageOnly,
@@ -156,9 +137,15 @@ bool TagSocket::SocketWndProc(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 
 void TagSocket::WaitCounted(const std::function<bool()>& condition) {
     Counter.Start();
-    // A condition may raise (a TLS record that fails): the counter stops all the same.
-    const ScopeExit stop([this] { Counter.Stop(); });
-    WaitUntil([&] { return Canceled || Counter.Expired || condition(); });
+    // A condition may raise (a TLS record that fails): the counter stops all the same. Its timer
+    // stays armed for the connection's next wait, and goes with the connection.
+    const ScopeExit stop([this] {
+        Counter.Stop();
+        if (!IsSocketOpen())
+            Counter.Release();
+    });
+    WaitUntil([&] { return Canceled || Counter.Expired || condition(); }, INFINITE,
+              WaitStart::Block);
 }
 
 void TagSocket::RaiseWaitEnd(std::initializer_list<WaitEnd> order) {
@@ -352,9 +339,16 @@ bool TagSocket::ReceiveUntil(const std::function<bool()>& step) {
         more = true; // a peer that floods us still lets messages through between rounds
         return false;
     };
-    ReadReady = false;
-    if (receive())
+    // Winsock tells of data with FD_READ, again after every recv that left some and for data
+    // that comes later: without that notice (or the peer's close) a recv could only say "not
+    // yet", a call wasted before every wait for a reply.
+    if (ReadReady || ClosedByPeer) {
+        ReadReady = false;
+        if (receive())
+            return true;
+    } else if (step()) {
         return true;
+    }
     bool satisfied = false;
     WaitCounted([&] {
         if (ErrorPending)
@@ -419,7 +413,7 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize, bool 
         stream.Write(received_.data(), take);
         received_.erase(0, take);
         done = end != std::string::npos;
-        if (Counter.Timer.Enabled())
+        if (Counter.Counting())
             Counter.Start(); // the time-out counts from the last data received
         return done;
     });
@@ -450,6 +444,7 @@ void TagSocket::Close() {
     received_.clear();
     scanned_ = 0;
     tls_.reset();
+    Counter.Release();
     if (RAS_ != nullptr)
         RAS_->Cancel();
 }

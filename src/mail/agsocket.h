@@ -24,14 +24,21 @@ namespace pw {
 
 class TMemoryStream;
 
-// A countdown in whole seconds on a one-second window timer.
+// A countdown in whole seconds on a one-second window timer. The timer stays armed from a
+// wait's Start until Release (when the connection closes), so that the waits of one session
+// do not each set and kill a timer: under Wine every such call is a round trip to its server.
 class TTimeCounter : public TObject {
 public:
     TTimeCounter();
 
-    // Remaining := Limit and the timer runs; a running timer keeps its phase.
+    // Counting starts with Remaining := Limit. A timer still armed keeps its phase, so that its
+    // first tick may come at once: one tick more is allowed then, and no wait is cut short.
     void Start();
+    // Counting stops; the timer stays armed for the next wait.
     void Stop();
+    // The timer stops too: nothing ticks until the next Start.
+    void Release();
+    bool Counting() const { return counting_; }
 
     TTimer Timer;
     int32_t Remaining = 0;
@@ -40,6 +47,8 @@ public:
 
 private:
     void Tick();
+
+    bool counting_ = false;
 };
 
 class TagSocket : public TComponent {
@@ -102,6 +111,9 @@ public:
     const std::string& PeerHostName() const { return peerHostName_; }
 
     bool IsSocketOpen() const { return SocketHandle != INVALID_SOCKET; }
+    // The time counter's timer is armed: from a connection's first wait to its close, never
+    // without one (an idle program would wake every second).
+    bool TimeCounterArmed() const { return Counter.Timer.Enabled(); }
     uint32_t StartupCount() const { return StartupCount_; }
 
     // Fires OnError with the text for the number (the handler may rewrite it) and raises

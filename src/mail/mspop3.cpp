@@ -71,14 +71,14 @@ void TmsCustomPOP::Greet() {
 
 void TmsCustomPOP::Login() {
     Greet();
+    if (!TlsActive() && !AllowClearPasswords) {
+        Close();
+        throw EClearPasswordError("the password would be sent in clear text");
+    }
     // Asked inside TLS when there is TLS: what a server says before it cannot be trusted.
     if (AskCapabilities && ServerCapabilities() == nullptr && !LearnCapabilities()) {
         Open();
         Greet();
-    }
-    if (!TlsActive() && !AllowClearPasswords) {
-        Close();
-        throw EClearPasswordError("the password would be sent in clear text");
     }
     Stage_ = TStage::LoggingIn;
     if (Pipelining()) {

@@ -38,7 +38,8 @@ protected:
         EXPECT_TRUE(agent.ExeTimer.Enabled());
         EXPECT_TRUE(Probe().MenuEnabled(kStatus1));
         EXPECT_TRUE(Probe().MenuEnabled(kCheckNow1));
-        EXPECT_FALSE(agent.Timer2.Enabled()); // the busy animation
+        EXPECT_FALSE(agent.Timer2.Enabled());          // the busy animation
+        EXPECT_FALSE(agent.POPbox.TimeCounterArmed()); // nothing ticks between checks
         EXPECT_EQ(Probe().TrayImage(), Probe().BackgroundMode() ? 4 : 2);
         agent.CheckNow1Click();
         EXPECT_EQ(CountTrace("check due"), checksThen);

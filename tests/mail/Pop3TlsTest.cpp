@@ -90,6 +90,7 @@ TEST_F(Pop3TlsTest, EachCertificateFaultFailsTheMailboxClosedBeforeAnyLogin) {
         pop.TlsPin = c.pin;
         EXPECT_EQ(ErrorOf<ECertificateError>([&] { pop.OpenMailbox(); }), c.words);
         EXPECT_FALSE(pop.IsSocketOpen());
+        EXPECT_FALSE(pop.TimeCounterArmed());
         EXPECT_EQ(pop.Stage(), TmsCustomPOP::TStage::Securing);
     }
     EXPECT_TRUE(server.Transcript().empty());
@@ -136,6 +137,7 @@ TEST_F(Pop3TlsTest, ASilentServerTimesOutDuringTheHandshake) {
     pop.SetTimeOut(1);
     EXPECT_EQ(ErrorOf<ETimedOutError>([&] { pop.OpenMailbox(); }), "Operation timed out");
     EXPECT_FALSE(pop.IsSocketOpen());
+    EXPECT_FALSE(pop.TimeCounterArmed());
     ::closesocket(listener);
 }
 
