@@ -16,14 +16,10 @@ namespace pw {
 namespace {
 
 using test::ErrorOf;
-using test::MailMessage;
+using test::PlainMessage;
 using test::Response;
 using test::ScriptedPop3Server;
 using test::SessionScript;
-
-MailMessage Message(const std::string& uid) {
-    return {"From: a@example.org\r\nSubject: " + uid + "\r\n", "Hello\r\n", uid};
-}
 
 const std::vector<std::string> kSession = {"USER alice", "PASS secret", "STAT",   "LIST 3",
                                            "TOP 3 1",    "UIDL 3",      "LIST 2", "TOP 2 1",
@@ -45,7 +41,8 @@ protected:
     void TearDown() override { std::remove(pop.KnownIdsFileName().c_str()); }
 
     void Serve(const SessionScript& script) {
-        server.AddMailbox({"alice", "secret", {Message("u1"), Message("u2"), Message("u3")}});
+        server.AddMailbox(
+            {"alice", "secret", {PlainMessage("u1"), PlainMessage("u2"), PlainMessage("u3")}});
         test::StartWith(server, script);
         pop.Server = test::Loopback(server.Port());
     }
@@ -164,7 +161,7 @@ TEST_P(Pop3SegmentsTest, RepliesOfOneSendInOneSegmentOrByteByByteGiveTheSameCoun
     };
     Serve(script);
     EXPECT_EQ(Check(), 3);
-    EXPECT_EQ(pop.NewMessageSize, static_cast<int32_t>(3 * Message("u1").Size()));
+    EXPECT_EQ(pop.NewMessageSize, static_cast<int32_t>(3 * PlainMessage("u1").Size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(OneAndByteByByte, Pop3SegmentsTest, ::testing::Values(0u, 1u));

@@ -15,14 +15,10 @@ namespace pw {
 namespace {
 
 using test::ErrorOf;
-using test::MailMessage;
+using test::PlainMessage;
 using test::Response;
 using test::ScriptedPop3Server;
 using test::SessionScript;
-
-MailMessage Message(const std::string& uid) {
-    return {"From: a@example.org\r\nSubject: " + uid + "\r\n", "Hello\r\n", uid};
-}
 
 class Pop3TlsTest : public test::TlsTest {
 protected:
@@ -37,7 +33,7 @@ protected:
     }
     // The scripted server behind the fronts, with two messages for alice.
     void ServeBehindTheFronts(const SessionScript& script = {}) {
-        server.AddMailbox({"alice", "tls-secret", {Message("u1"), Message("u2")}});
+        server.AddMailbox({"alice", "tls-secret", {PlainMessage("u1"), PlainMessage("u2")}});
         server.SetScript(script);
         server.Start(tls.backend);
     }
