@@ -9,7 +9,17 @@
   benchstat.py memory OUT KEY PID             VmRSS and the smaps breakdown of PID into OUT
   benchstat.py checks TRACE OUT [KEY]         per-mailbox time of each check in the agent's trace
                                               (KEY.check_ms=..., KEY "agent" by default)
-  benchstat.py fetchmail RCFILE ROUNDS OUT    times fetchmail -c over RCFILE, median per mailbox
+  benchstat.py fetchmail RCFILE ROUNDS OUT [KEY]
+                                              times fetchmail -c over RCFILE, median per mailbox
+                                              (KEY.ms=..., KEY "fetchmail" by default)
+  benchstat.py link TRACE RELAYLOG OUT        the row over a link with latency: per mailbox of
+                                              each group (the address's domain, "clear-20"), the
+                                              agent's time from its trace and both sides' round
+                                              trips from the relay's log (link.GROUP.*=...)
+  benchstat.py quiet TRACE SECONDS            returns once a window of SECONDS can run in which
+                                              the agent of TRACE starts no check (after the one
+                                              that runs or comes too soon, if need be)
+  benchstat.py ended TRACE                    the number of the agent's checks that have ended
   benchstat.py report RESULTS                 prints the table and the memory breakdown
 
 OUT and RESULTS are one file of "key=value" lines that every step appends to.
@@ -211,6 +221,14 @@ def checks(trace, out, key="agent"):
     }
     if per_mailbox:
         values[f"{key}.check_ms"] = f"{statistics.median(per_mailbox):.3f}"
+    # The blocking floor taken right after each check: the check against the floor of its
+    # moment, whatever else loads the machine then.
+    floors = [float(v) for v in read_results(out).get(f"{key}.floors", "").split("/") if v]
+    pairs = list(zip(per_mailbox, floors))
+    if pairs:
+        values[f"{key}.floor_ms"] = f"{statistics.median(floors):.3f}"
+        values[f"{key}.floor_ratio"] = f"{statistics.median(c / f for c, f in pairs):.3f}"
+        values[f"{key}.floor_ratios"] = "/".join(f"{c / f:.2f}" for c, f in pairs)
     if per_mailbox and handshakes:
         handshake = statistics.median(handshakes)
         values[f"{key}.handshake_ms"] = f"{handshake:.3f}"
@@ -218,7 +236,53 @@ def checks(trace, out, key="agent"):
     append(out, values)
 
 
-def fetchmail(rcfile, rounds, out):
+def trace_events(trace):
+    """The agent's start, its checks' starts and ends, in ms of the local day (past midnight
+    counted on)."""
+    try:
+        lines = read(trace, "rb").decode("latin-1").splitlines()
+    except OSError:
+        return None, [], []
+    start, dues, ends, last = None, [], [], None
+    for line in lines:
+        m = re.match(r"^(\d\d:\d\d:\d\d\.\d\d\d) (.*)$", line)
+        if not m:
+            continue
+        at, text = stamp_ms(m.group(1)), m.group(2)
+        if last is not None and at < last - 12 * 3600 * 1000.0:
+            at += 24 * 3600 * 1000.0
+        last = at
+        if text.startswith("start: ") and start is None:
+            start = at
+        elif text == "check due":
+            dues.append(at)
+        elif text == "tool tip: CX-Agent: Idle..." and len(ends) < len(dues):
+            ends.append(at)  # a due check has ended
+    return start, dues, ends
+
+
+def ended(trace):
+    print(len(trace_events(trace)[2]))
+
+
+def quiet(trace, seconds, margin_s=5.0):
+    """The minute tick comes 60 s after the agent's start, and 60 s after each check's end (the
+    check holds its timer off): a window that would reach it waits for that check to end."""
+    while True:
+        start, dues, ends = trace_events(trace)
+        now = time.localtime()
+        now_ms = (now.tm_hour * 3600 + now.tm_min * 60 + now.tm_sec) * 1000.0 + \
+            (time.time() % 1) * 1000.0
+        if start is not None and len(dues) == len(ends):
+            reference = ends[-1] if ends else start
+            if now_ms < reference - 12 * 3600 * 1000.0:
+                now_ms += 24 * 3600 * 1000.0
+            if now_ms + (float(seconds) + margin_s) * 1000.0 < reference + 60 * 1000.0:
+                return
+        time.sleep(0.5)
+
+
+def fetchmail(rcfile, rounds, out, key="fetchmail"):
     home = os.path.dirname(os.path.abspath(rcfile))
     env = dict(os.environ, FETCHMAILHOME=home, HOME=home)
     command = ["fetchmail", "--check", "--nosyslog", "-N", "-f", rcfile]
@@ -232,9 +296,52 @@ def fetchmail(rcfile, rounds, out):
         if run.returncode not in (0, 1) or polls == 0:
             sys.exit(f"benchstat: fetchmail failed ({run.returncode}): {run.stderr.strip()}")
         per_mailbox.append(wall / polls)
-    append(out, {"fetchmail.ms": f"{statistics.median(per_mailbox):.3f}",
-                 "fetchmail.mailboxes": polls,
-                 "fetchmail.ms_each": "/".join(f"{v:.2f}" for v in per_mailbox)})
+    append(out, {f"{key}.ms": f"{statistics.median(per_mailbox):.3f}",
+                 f"{key}.mailboxes": polls,
+                 f"{key}.ms_each": "/".join(f"{v:.2f}" for v in per_mailbox)})
+
+
+def link(trace, relay_log, out):
+    """Each mailbox of a check ends with its "mailbox ADDRESS: N new" (or "failed") line; its
+    time runs from the line before (the check's "check due" for the first). The mailboxes of a
+    group share the domain of their address, which names the relay they go through."""
+    durations, failed = {}, {}
+    previous = None
+    for line in read(trace, "rb").decode("latin-1").splitlines():
+        m = re.match(r"^(\d\d:\d\d:\d\d\.\d\d\d) (.*)$", line)
+        if not m:
+            continue
+        at, text = stamp_ms(m.group(1)), m.group(2)
+        if previous is not None and at < previous:
+            at += 24 * 3600 * 1000.0  # past midnight
+        if text == "check due":
+            previous = at
+            continue
+        done = re.match(r"^mailbox [^@ ]+@([^ :]+)\.example(: \d+ new$| failed: )", text)
+        if not done or previous is None:
+            continue
+        group = done.group(1)
+        durations.setdefault(group, []).append(at - previous)
+        failed[group] = failed.get(group, 0) + (done.group(2) == " failed: ")
+        previous = at
+    sessions = {}
+    for line in read(relay_log).splitlines():
+        record = json.loads(line)
+        sessions.setdefault(record["name"], []).append(record)
+    values = {}
+    for group, times in durations.items():
+        values[f"link.{group}.agent_ms"] = f"{statistics.median(times):.1f}"
+        values[f"link.{group}.agent_mailboxes"] = len(times)
+        values[f"link.{group}.agent_failed"] = failed[group]
+    for name, records in sessions.items():
+        side, group = name.split("-", 1)
+        turns = sorted(r["turns"] for r in records)
+        values[f"link.{group}.{side}_turns"] = statistics.median(turns)
+        values[f"link.{group}.{side}_turns_range"] = f"{turns[0]}-{turns[-1]}"
+        values[f"link.{group}.{side}_sessions"] = len(records)
+        values[f"link.{group}.{side}_session_ms"] = \
+            f"{statistics.median(r['ms'] for r in records):.1f}"
+    append(out, values)
 
 
 # The report ---------------------------------------------------------------------------------
@@ -243,6 +350,7 @@ WINE = "W"  # marks the rows whose figures depend on Wine
 # The rows with a goal; a goal not met is explained below the table (shortfalls).
 ROW_COMPONENT = "TmsRemotePOP per mailbox vs blocking ref"
 ROW_FETCHMAIL = "agent scheduled check per mailbox vs fetchmail -c"
+ROW_FLOOR = "  agent check vs the blocking floor after it"
 ROW_IDLE_CPU = "agent cpu, idle"
 ROW_IDLE_SERVER = "wineserver cpu, agent idle (ref: mintray's)"
 ROW_IDLE_WAKE = "agent wake-ups, idle (ref: mintray's)"
@@ -250,6 +358,19 @@ ROW_SILENT_CPU = "agent cpu, silent server"
 ROW_SILENT_SERVER = "wineserver cpu, silent server (ref: mintray's)"
 ROW_SILENT_WAKE = "agent wake-ups, silent server (ref: mintray's)"
 ROW_MEMORY = "resident memory idle vs minimal tray"
+# The row over a link with latency: the goals at 20 ms each way, and the round trips.
+LINK_GOALS = {"clear": 0.65, "stls": 0.75}
+LINK_GOAL_DELAY = "20"
+LINK_MODES = {"clear": "clear text", "stls": "STLS"}
+LINK_TURNS_GOAL = 3
+
+
+def link_row(mode, delay):
+    return f"link {delay} ms each way, {LINK_MODES[mode]}: agent vs fetchmail -c"
+
+
+def turns_row(mode):
+    return f"  round trips after the greeting, {LINK_MODES[mode]} (ref: fetchmail -c)"
 
 
 def number(results, key):
@@ -259,12 +380,21 @@ def number(results, key):
         return None
 
 
-def report(path):
+def read_results(path):
     results = {}
-    for line in read(path).splitlines():
+    try:
+        lines = read(path).splitlines()
+    except OSError:
+        return results
+    for line in lines:
         if "=" in line:
             k, v = line.split("=", 1)
             results[k] = v
+    return results
+
+
+def report(path):
+    results = read_results(path)
     rows = []
 
     def ratio_row(name, measured, reference, unit, limit, wine, ratio_key=None):
@@ -305,8 +435,9 @@ def report(path):
     # against native fetchmail, and what the agent adds to that.
     ratio_row("  blocking floor, agent's dialogue, vs fetchmail", "pop3bench.floor_ms",
               "fetchmail.ms", "ms", None, WINE)
-    ratio_row("  agent check vs that blocking floor", "agent.check_ms", "pop3bench.floor_ms",
-              "ms", None, WINE)
+    # Each check against the floor taken right after it, in the agent's prefix.
+    ratio_row(ROW_FLOOR, "agent.check_ms", "agent.floor_ms", "ms", 1.15, WINE,
+              "agent.floor_ratio")
     # The TLS agent's check over the same mailboxes (tls.check_ms, tls.handshake_pct).
     tls, clear = number(results, "tls.check_ms"), number(results, "agent.check_ms")
     rows.append(("agent over TLS per mailbox vs clear text", fmt(tls, "ms"), fmt(clear, "ms"),
@@ -314,6 +445,21 @@ def report(path):
     share = number(results, "tls.handshake_pct")
     rows.append(("  TLS handshake share of a mailbox", fmt(share, "%"), "-", "-", "(reported)",
                  "-", WINE))
+    # Over a link with latency: each side's time per mailbox, and the sends after waiting.
+    delays = results.get("link.delays", "").split()
+    for mode in LINK_MODES:
+        for delay in delays:
+            group = f"link.{mode}-{delay}"
+            ratio_row(link_row(mode, delay), f"{group}.agent_ms", f"{group}.fetchmail.ms", "ms",
+                      LINK_GOALS[mode] if delay == LINK_GOAL_DELAY else None, WINE)
+        turns_delay = LINK_GOAL_DELAY if LINK_GOAL_DELAY in delays else (delays or [""])[0]
+        m = number(results, f"link.{mode}-{turns_delay}.agent_turns")
+        r = number(results, f"link.{mode}-{turns_delay}.fetchmail_turns")
+        limit = LINK_TURNS_GOAL if mode == "clear" else None
+        met = "-" if limit is None else "n/a" if m is None else "yes" if m <= limit else "NO"
+        rows.append((turns_row(mode), "n/a" if m is None else f"{m:g}",
+                     "n/a" if r is None else f"{r:g}", f"{m / r:.2f}" if m and r else "-",
+                     f"<= {limit}" if limit else "(reported)", met, ""))
     load_row(ROW_IDLE_CPU, "idle.agent.cpu_pct", 0.1, WINE)
     server_row(ROW_IDLE_SERVER, "idle.server.cpu_pct",
                "idle.minserver.cpu_pct", WINE)
@@ -347,12 +493,15 @@ def report(path):
         ("pop3_bench rounds (TmsRemotePOP/reference/nothing new, ms per mailbox)",
          "pop3bench.rounds"),
         ("agent checks (ms per mailbox)", "agent.check_ms_each"),
+        ("blocking floor right after each check (ms per mailbox) / the check against it",
+         ("agent.floors", "agent.floor_ratios")),
         ("agent mailboxes per check", "agent.mailboxes"),
         ("agent mailbox failures", "agent.failed"),
         ("TLS agent checks (ms per mailbox)", "tls.check_ms_each"),
         ("TLS agent mailboxes per check / failures", ("tls.mailboxes", "tls.failed")),
         ("TLS handshake, median (ms)", "tls.handshake_ms"),
         ("fetchmail -c rounds (ms per mailbox)", "fetchmail.ms_each"),
+        ("link: delays each way (ms) / mailboxes per group", ("link.delays", "link.mailboxes")),
         ("agent cpu ms / wake-ups over the idle window",
          ("idle.agent.cpu_ms", "idle.agent.wakeups")),
         ("mintray cpu ms / wake-ups over the idle window",
@@ -440,6 +589,16 @@ def shortfalls(results, missed):
             "each Winsock call is a round trip to the wineserver, each of fetchmail's a kernel "
             f"call. {verdict} Meeting it takes Windows, where these are kernel calls, or a Wine "
             "with cheaper round trips." + spread)
+    ratios = [float(v) for v in results.get("agent.floor_ratios", "").split("/") if v]
+    if ratios:
+        say([ROW_FLOOR],
+            f"each check against the floor taken right after it: {'/'.join(map(str, ratios))}. "
+            "Beside the floor's dialogue the agent's check does, per mailbox, what the design "
+            "asks: the tool tip and the status window's label name the mailbox (a message to "
+            "the tray's process under Wine), the known-ids file is read, messages are let "
+            "through between mailboxes, and every wait for a reply is a message to its hidden "
+            "window and a round of the message wait. A ratio that moves from check to check is "
+            "the machine's load; one above the goal in every check is that work.")
     for window, rows, owner in (("idle", [ROW_IDLE_SERVER], "mintray"),
                                 ("silent", [ROW_SILENT_SERVER], None)):
         woke, server = value(f"{window}.agent.wakeups"), value(f"{window}.server.wakeups")
@@ -480,6 +639,32 @@ def shortfalls(results, missed):
         "the wake-ups by thread below say which thread woke; the main thread's are its timers "
         "and messages.")
     say([ROW_MEMORY], "the breakdown by mapping below says where it goes.")
+    for mode in LINK_MODES:
+        for delay in results.get("link.delays", "").split():
+            group = f"link.{mode}-{delay}"
+            agent, native = value(f"{group}.agent_ms"), value(f"{group}.fetchmail.ms")
+            turns, fturns = value(f"{group}.agent_turns"), value(f"{group}.fetchmail_turns")
+            if None in (agent, native, turns, fturns):
+                continue
+            trip = 2 * float(delay)
+            goal = LINK_GOALS[mode]
+            say([link_row(mode, delay)],
+                f"a round trip costs {trip:.0f} ms here. The agent's sessions took {turns:g} "
+                f"round trips after the greeting (from {results.get(group + '.agent_turns_range')})"
+                f", {results.get(group + '.agent_session_ms')} ms each at the relay, and "
+                f"{agent:.1f} ms a mailbox in its check; fetchmail's took {fturns:g} "
+                f"({results.get(group + '.fetchmail_turns_range')}), "
+                f"{results.get(group + '.fetchmail_session_ms')} ms at the relay, "
+                f"{native:.1f} ms a mailbox. The goal allows {goal * native:.1f} ms: "
+                f"{max(0.0, (agent - goal * native) / trip):.1f} round trips fewer, or that much "
+                "less of the agent's own time between and within its sessions.")
+        group = f"link.{mode}-{LINK_GOAL_DELAY}"
+        say([turns_row(mode)],
+            f"the agent's sessions took {results.get(group + '.agent_turns_range', '?')} round "
+            "trips after the greeting (the first session to each server in a run also asks "
+            "CAPA); with PIPELINING they are the login with STAT, the walk's first message and "
+            "QUIT, so more means the server did not say PIPELINING or a walk examined more than "
+            "one message.")
     print()
 
 
@@ -538,8 +723,14 @@ def main(argv):
         memory(*args)
     elif command == "checks" and len(args) in (2, 3):
         checks(*args)
-    elif command == "fetchmail" and len(args) == 3:
-        fetchmail(args[0], int(args[1]), args[2])
+    elif command == "fetchmail" and len(args) in (3, 4):
+        fetchmail(args[0], int(args[1]), *args[2:])
+    elif command == "link" and len(args) == 3:
+        link(*args)
+    elif command == "quiet" and len(args) == 2:
+        quiet(*args)
+    elif command == "ended" and len(args) == 1:
+        ended(*args)
     elif command == "report" and len(args) == 1:
         report(args[0])
     else:

@@ -1,12 +1,16 @@
 // Measures (a) the processor time a socket wait burns while a server says nothing and (b) the
 // time per mailbox of a check, next to a minimal blocking POP3 checker in the same process.
-//   pop3_bench [--rounds N] [--no-idle] [host:port user-pattern password-pattern [accounts]]
+//   pop3_bench [--rounds N] [--no-idle] [--floor-only]
+//              [host:port user-pattern password-pattern [accounts]]
 // "%d" in the patterns is replaced by 1..accounts (default 8), cycled over the 100 mailboxes.
 // Without a server the scripted one is used. Each mailbox must hold at least two messages.
 // (b) runs N rounds (default 5) over the 100 mailboxes, ten at a time checked by the component,
 // by the reference and by the reference with nothing new (the agent's dialogue: one
 // message examined, the floor of a scheduled check under this Winsock), and reports the medians
-// and the median of the rounds' ratios; the last line, "bench: ...", is for scripts.
+// and the median of the rounds' ratios; the last line, "bench: ...", is for scripts. The
+// component asks the server's capabilities as the agent does, and the reference then sends the
+// same commands in the same groups. --floor-only runs the third side alone (the floor beside a
+// scheduled check of the agent, scripts/bench.sh) and ends with "floor: ...".
 #include <windows.h>
 
 #include <algorithm>
@@ -103,10 +107,11 @@ void IdleWait() {
                 static_cast<unsigned long>(wall), cpu, 100.0 * double(cpu) / double(wall), thread);
 }
 
-// The reference: blocking Winsock calls, a buffered reader, no messages, no time-outs.
+// The reference: blocking Winsock calls, a buffered reader, no messages, no time-outs. Pipelined
+// (for a server that says PIPELINING), it groups the commands as the component does.
 class BlockingChecker {
 public:
-    explicit BlockingChecker(const std::string& server) {
+    BlockingChecker(const std::string& server, bool pipelined) : pipelined_(pipelined) {
         const size_t colon = server.find(':');
         address_.sin_family = AF_INET;
         address_.sin_addr.s_addr = Ws().inet_addr(server.substr(0, colon).c_str());
@@ -120,6 +125,8 @@ public:
             throw Exception("reference: cannot connect");
         pending_.clear();
         Expect(ReadLine());
+        if (pipelined_)
+            Send("USER " + account.user + "\r\nPASS " + account.password + "\r\nSTAT");
         Expect(Command("USER " + account.user));
         Expect(Command("PASS " + account.password));
         const std::string stat = Command("STAT");
@@ -127,11 +134,14 @@ public:
         int count = std::stoi(stat.substr(4));
         int fresh = 0;
         for (int n = count; n >= 1; --n) {
-            Expect(Command("LIST " + std::to_string(n)));
-            Expect(Command("TOP " + std::to_string(n) + " 1"));
+            const std::string number = std::to_string(n);
+            if (pipelined_)
+                Send("LIST " + number + "\r\nTOP " + number + " 1\r\nUIDL " + number);
+            Expect(Command("LIST " + number));
+            Expect(Command("TOP " + number + " 1"));
             while (ReadLine() != ".") {
             }
-            const std::string uidl = Command("UIDL " + std::to_string(n));
+            const std::string uidl = Command("UIDL " + number);
             const std::string id = uidl.substr(uidl.find(' ', 4) + 1);
             if (id == knownId)
                 break;
@@ -148,9 +158,14 @@ private:
         if (reply.empty() || reply[0] != '+')
             throw Exception("reference: " + reply);
     }
-    std::string Command(const std::string& line) {
-        const std::string text = line + "\r\n";
+    void Send(const std::string& lines) {
+        const std::string text = lines + "\r\n";
         Ws().send(socket_, text.data(), static_cast<int>(text.size()), 0);
+    }
+    // Sends the command, unless it went with its group already, and reads its reply.
+    std::string Command(const std::string& line) {
+        if (!pipelined_ || line == "QUIT")
+            Send(line);
         return ReadLine();
     }
     std::string ReadLine() {
@@ -165,16 +180,19 @@ private:
         }
     }
 
+    bool pipelined_;
     sockaddr_in address_{};
     SOCKET socket_ = INVALID_SOCKET;
     std::string pending_;
 };
 
-void Mailboxes(const std::string& server, const std::vector<Account>& accounts, int rounds) {
+void Mailboxes(const std::string& server, const std::vector<Account>& accounts, int rounds,
+               bool floorOnly) {
     TmsRemotePOP pop;
     pop.SetWinsockLoaded(true);
     pop.SetTimeOut(30);
     pop.Server = server;
+    pop.AskCapabilities = true; // as the agent does
     WSADATA data;
     SharedWinsock().WSAStartup(0x0101, &data); // for the reference checker
 
@@ -198,7 +216,15 @@ void Mailboxes(const std::string& server, const std::vector<Account>& accounts, 
         std::ofstream(pop.KnownIdsFileName(), std::ios::binary) << knownIds[a] << ";bench\r\n";
     }
 
-    BlockingChecker reference(server);
+    // The reference speaks the component's dialogue: pipelined where the server allows it.
+    const bool pipelined =
+        pop.ServerCapabilities() != nullptr && pop.ServerCapabilities()->Pipelining;
+    std::printf("    the server says %s: the reference %s\n",
+                pop.ServerCapabilities() != nullptr
+                    ? CapabilitiesText(*pop.ServerCapabilities()).c_str()
+                    : "nothing",
+                pipelined ? "pipelines as the component does" : "sends one command at a time");
+    BlockingChecker reference(server, pipelined);
     int wrong = 0;
     std::vector<double> components, references, ratios, floors;
     for (int round = 1; round <= rounds; ++round) {
@@ -209,6 +235,8 @@ void Mailboxes(const std::string& server, const std::vector<Account>& accounts, 
         for (int block = 0; block < kMailboxes / kTurnMailboxes; ++block) {
             for (int turn = 0; turn < 3; ++turn) {
                 const int which = (block + turn) % 3;
+                if (floorOnly && which != 2)
+                    continue;
                 const double start = NowMs();
                 for (int i = block * kTurnMailboxes; i < (block + 1) * kTurnMailboxes; ++i) {
                     const size_t a = static_cast<size_t>(i) % accounts.size();
@@ -231,7 +259,7 @@ void Mailboxes(const std::string& server, const std::vector<Account>& accounts, 
         components.push_back(spent[0] / kMailboxes);
         references.push_back(spent[1] / kMailboxes);
         floors.push_back(spent[2] / kMailboxes);
-        ratios.push_back(components.back() / references.back());
+        ratios.push_back(floorOnly ? 0.0 : components.back() / references.back());
         std::printf("    round %d: TmsRemotePOP %.3f ms/mailbox, blocking reference %.3f "
                     "ms/mailbox, blocking with nothing new %.3f ms/mailbox\n",
                     round, components.back(), references.back(), floors.back());
@@ -245,6 +273,10 @@ void Mailboxes(const std::string& server, const std::vector<Account>& accounts, 
     // that a load hit harder than the rest does not move it.
     const double component = Median(components), blocking = Median(references);
     const double ratio = Median(ratios), floor = Median(floors);
+    if (floorOnly) {
+        std::printf("floor: floor_ms=%.3f rounds=%d wrong=%d\n", floor, rounds, wrong);
+        return;
+    }
     std::printf("(b) %d mailboxes at %s, median of %d rounds: TmsRemotePOP %.3f ms/mailbox, "
                 "blocking reference %.3f ms/mailbox, ratio %.2f; blocking with nothing new "
                 "%.3f ms/mailbox%s\n",
@@ -258,6 +290,7 @@ void Mailboxes(const std::string& server, const std::vector<Account>& accounts, 
 int Run(int argc, char** argv) {
     int rounds = 5;
     bool idle = true;
+    bool floorOnly = false;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -265,6 +298,8 @@ int Run(int argc, char** argv) {
             rounds = std::max(1, std::stoi(argv[++i]));
         else if (arg == "--no-idle")
             idle = false;
+        else if (arg == "--floor-only")
+            floorOnly = true;
         else
             args.push_back(arg);
     }
@@ -275,7 +310,7 @@ int Run(int argc, char** argv) {
         std::vector<Account> accounts;
         for (int n = 1; n <= count; ++n)
             accounts.push_back({Expand(args[1], n), Expand(args[2], n)});
-        Mailboxes(args[0], accounts, rounds);
+        Mailboxes(args[0], accounts, rounds, floorOnly);
         return 0;
     }
     test::ScriptedPop3Server server;
@@ -290,7 +325,7 @@ int Run(int argc, char** argv) {
         server.AddMailbox(box);
     }
     server.Start();
-    Mailboxes("127.0.0.1:" + std::to_string(server.Port()), accounts, rounds);
+    Mailboxes("127.0.0.1:" + std::to_string(server.Port()), accounts, rounds, floorOnly);
     return 0;
 }
 

@@ -11,7 +11,9 @@
 # Settings (environment): PW_BENCH_BUILD (build folder, default build/bench), PW_BENCH_SKIP_BUILD=1
 # (use what is built there), PW_BENCH_CHECKS (scheduled checks to time, default 3, one a minute),
 # PW_BENCH_ROUNDS (pop3_bench and fetchmail rounds, default 15), PW_BENCH_WINDOW (seconds of each
-# processor window, default 30).
+# processor window, default 30), PW_BENCH_LATENCIES (the delays of the row over a link with
+# latency, ms each way, default "5 20 100"; empty: no such row), PW_BENCH_LINK_CHECKS and
+# PW_BENCH_LINK_ROUNDS (that row's scheduled checks and fetchmail rounds, default 2 each).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -25,6 +27,10 @@ build="${PW_BENCH_BUILD:-$PW_BUILD/bench}"
 checks="${PW_BENCH_CHECKS:-3}"
 rounds="${PW_BENCH_ROUNDS:-15}"
 window="${PW_BENCH_WINDOW:-30}"
+latencies="${PW_BENCH_LATENCIES-5 20 100}"
+link_checks="${PW_BENCH_LINK_CHECKS:-2}"
+link_rounds="${PW_BENCH_LINK_ROUNDS:-2}"
+link_mailboxes=10
 mailboxes=100
 password=benchpw
 mkdir -p "$build"
@@ -45,8 +51,10 @@ free_port() {
 }
 
 listener_pid=""
+relay_pid=""
 cleanup() {
     [ -n "$listener_pid" ] && kill "$listener_pid" 2>/dev/null || true
+    [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null || true
     for prefix in "$prefix_agent" "$prefix_silent" "$prefix_min"; do
         WINEPREFIX="$prefix" pw_wine_down
     done
@@ -256,7 +264,10 @@ server_silent="$(pid_of "$prefix_silent" wineserver)"
 server_min="$(pid_of "$prefix_min" wineserver)"
 
 sleep $((started + 18 - SECONDS > 0 ? started + 18 - SECONDS : 0))
-echo "idle window: ${window} s, before the first minute tick"
+# No check may fall into the window: when start-up took so long that the first minute tick would,
+# the window follows that check instead.
+measure quiet "$trace_agent" "$window"
+echo "idle window: ${window} s, with no minute tick in it"
 # Wine's own processes of each prefix too (services, winedevice, explorer): what else asks the
 # wineserver for its time.
 measure window "$window" "$results" idle.agent="$agent" idle.server="$server_agent" \
@@ -282,14 +293,36 @@ measure window "$window" "$results" silent.agent="$silent" silent.server="$serve
     silent.helpers="@$prefix_silent"
 WINEPREFIX="$prefix_silent" pw_wine_down
 
-echo "waiting for $checks scheduled checks of each agent, clear and TLS (one a minute)"
+echo "waiting for $checks scheduled checks of each agent, clear and TLS (one a minute), each" \
+    "clear one followed by the blocking floor"
 wanted=$((checks * mailboxes))
-checked() { grep -c '^[0-9:.]* mailbox ' "$1" 2>/dev/null || true; }
+checked() { # the mailbox lines of a trace, 0 before it exists
+    local n
+    n="$(grep -c '^[0-9:.]* mailbox ' "$1" 2>/dev/null)" || true
+    echo "${n:-0}"
+}
+# The floor of the agent's dialogue (pop3_bench --floor-only) right after each of its checks, in
+# its prefix, while the TLS agent is between checks: the check is set against the floor of its
+# own moment, whatever else loads the machine.
+floors=()
 for _ in $(seq 1 $((checks * 60 + 150))); do
-    [ "$(checked "$trace_agent")" -ge "$wanted" ] && [ "$(checked "$trace_tls")" -ge "$wanted" ] &&
-        break
+    if [ "${#floors[@]}" -lt "$(measure ended "$trace_agent")" ]; then
+        measure quiet "$trace_tls" 10
+        floor="$(cd "$run/pop3bench" && wine pop3_bench.exe --no-idle --floor-only --rounds 3 \
+            "127.0.0.1:$port" 'bench%d' "$password" "$mailboxes" | tr -d '\r' |
+            sed -n 's/^floor: floor_ms=\([0-9.]*\).*/\1/p')"
+        [ -n "$floor" ] || {
+            echo "bench.sh: the floor after check $((${#floors[@]} + 1)) gave no result" >&2
+            exit 1
+        }
+        floors+=("$floor")
+        echo "  check $((${#floors[@]})): floor ${floor} ms a mailbox right after it"
+    fi
+    [ "${#floors[@]}" -ge "$checks" ] && [ "$(checked "$trace_tls")" -ge "$wanted" ] && break
     sleep 1
 done
+floors_text="${floors[*]}"
+echo "agent.floors=${floors_text// //}" >>"$results"
 echo "agent.rss_after_kb=$(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$agent/status")" \
     >>"$results"
 WINEPREFIX="$prefix_agent" pw_wine_down
@@ -297,6 +330,97 @@ measure checks "$trace_agent" "$results"
 # tls.check_ms, and the handshake's share from the "TLS established in" lines.
 measure checks "$trace_tls" "$results" tls
 echo "agent phase took $((SECONDS - started)) s"
+
+# Over a link with latency: the first ten mailboxes through a relay of our own that holds every
+# segment the same time each way, in clear text (127.0.0.1) and over STLS ("localhost", which
+# the certificate names), at each delay. The agent's scheduled checks go through relays of their
+# own and fetchmail -c through others, at the same time: their sessions are told apart in the
+# relay's log, their times per mailbox by the agent's trace and fetchmail's rounds.
+if [ -n "$latencies" ]; then
+    pw_log "over a link with latency: $latencies ms each way, $link_mailboxes mailboxes, clear text and STLS"
+    link="$run/link"
+    mkdir -p "$link/agent" "$link/fetchmail"
+    specs=()
+    for delay in $latencies; do
+        for mode in clear stls; do
+            specs+=("agent-$mode-$delay=0:$port:$delay" "fetchmail-$mode-$delay=0:$port:$delay")
+        done
+    done
+    /usr/bin/python3 -B "$PW_ROOT/bench/latency_relay.py" "$link/relay.jsonl" "${specs[@]}" \
+        >"$link/relay.ports" 2>"$link/relay.log" &
+    relay_pid=$!
+    for _ in $(seq 1 100); do
+        grep -q '^ready$' "$link/relay.ports" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -q '^ready$' "$link/relay.ports" || {
+        echo "bench.sh: the relay did not start: $(cat "$link/relay.log")" >&2
+        exit 1
+    }
+    relay_port() { sed -n "s/^$1 //p" "$link/relay.ports"; }
+    : >"$link/agent/vtMailDa.dat"
+    fetchmail_rounds=()
+    for delay in $latencies; do
+        for mode in clear stls; do
+            host=127.0.0.1
+            tls_options="sslproto ''"
+            if [ "$mode" = stls ]; then
+                host=localhost
+                tls_options="sslproto tls1.2+ sslcertfile $run/certs/ca.pem"
+            fi
+            agent_port="$(relay_port "agent-$mode-$delay")"
+            for n in $(seq 1 "$link_mailboxes"); do
+                printf '1^bench%s@%s-%s.example^%s:%s^%s^^False^^bench%s\r\n' "$n" "$mode" \
+                    "$delay" "$host" "$agent_port" "$scrambled" "$n" >>"$link/agent/vtMailDa.dat"
+                cp "$run/agent/bench$n@127.0.0.1:$port.MES" \
+                    "$link/agent/bench$n@$host:$agent_port.MES"
+            done
+            rc="$link/fetchmail/$mode-$delay.rc"
+            {
+                echo "defaults protocol pop3 service $(relay_port "fetchmail-$mode-$delay") $tls_options"
+                for n in $(seq 1 "$link_mailboxes"); do
+                    echo "poll bench$n via $host user \"bench$n\" there with password \"$password\""
+                done
+            } >"$rc"
+            chmod 600 "$rc"
+            fetchmail_rounds+=("$rc:link.$mode-$delay.fetchmail")
+        done
+    done
+    printf '[Auto Schedule]\r\nType=1\r\n' >"$link/agent/Corvex.INI"
+    printf '0\r\n' >"$link/agent/PWise.flg"
+    printf '[Server localhost]\r\nTLS=stls\r\n' >"$link/agent/pwagent.ini"
+    cp "$run/pwagent.exe" "$link/agent/"
+    trace_link="$link/agent/trace.txt"
+    start_program "$prefix_agent" "$link/agent" "$(pw_wine_path "$trace_link")" pwagent.exe 1
+    (
+        for round in $(seq 1 "$link_rounds"); do
+            for job in "${fetchmail_rounds[@]}"; do
+                measure fetchmail "${job%%:*}" 1 "$link/fetchmail/round$round.txt" "${job#*:}"
+            done
+        done
+    ) &
+    fetchmail_pid=$!
+    wanted=$((link_checks * link_mailboxes * $(echo $latencies | wc -w) * 2))
+    for _ in $(seq 1 $((link_checks * 60 + 240))); do
+        [ "$(checked "$trace_link")" -ge "$wanted" ] && break
+        sleep 1
+    done
+    wait "$fetchmail_pid"
+    WINEPREFIX="$prefix_agent" pw_wine_down
+    kill "$relay_pid" 2>/dev/null || true
+    relay_pid=""
+    # fetchmail's rounds: the median of each group's rounds.
+    for job in "${fetchmail_rounds[@]}"; do
+        key="${job#*:}"
+        each="$(cat "$link/fetchmail"/round*.txt | sed -n "s/^$key\.ms=//p" | paste -sd' ')"
+        echo "$key.ms_each=${each// //}"
+        echo "$key.ms=$(/usr/bin/python3 -c 'import statistics, sys; print(f"{statistics.median(map(float, sys.argv[1:])):.3f}")' $each)"
+    done >>"$results"
+    echo "link.delays=$latencies" >>"$results"
+    echo "link.mailboxes=$link_mailboxes" >>"$results"
+    measure link "$trace_link" "$link/relay.jsonl" "$results"
+    grep '^link\.' "$results"
+fi
 
 pw_log "results (trace: $trace_agent; all figures: $results)"
 measure report "$results"

@@ -15,6 +15,12 @@ bool IsWatched(const AccountRecord& record) {
     return record.AccountAddress.str().find('@') != std::string::npos;
 }
 
+// Whole minutes, rounded up: "15 minutes", "1 more minute".
+std::string MinutesText(uint64_t ms, const std::string& more = "") {
+    const uint64_t minutes = (ms + 59999) / 60000;
+    return std::to_string(minutes) + more + (minutes == 1 ? " minute" : " minutes");
+}
+
 // What the user can act on in a failed session; nothing for a failure of the moment.
 std::optional<AlertReason> ReasonToTell(const std::exception& error, TmsCustomPOP::TStage stage) {
     if (dynamic_cast<const ECertificateError*>(&error) != nullptr)
@@ -54,9 +60,8 @@ TPlaceHolder::WalkMailboxes(const WalkPolicy& policy,
             continue;
         if (cycle_.Delays().Waiting(address, Environment.Monotonic())) {
             const uint64_t left = cycle_.Delays().Until(address) - Environment.Monotonic();
-            Trace("mailbox " + address + ": not tried for " +
-                  std::to_string((left + 59999) / 60000) +
-                  " more minutes: the server asked for fewer logins");
+            Trace("mailbox " + address + ": not tried for " + MinutesText(left, " more") +
+                  ": the server asked for fewer logins");
             continue;
         }
         PrepareMailbox(record);
@@ -96,6 +101,7 @@ void TPlaceHolder::PrepareMailbox(const AccountRecord& record) {
     POPbox.Tls = security.Mode;
     POPbox.TlsPin = security.Pin;
     POPbox.AllowClearPasswords = security.AllowClearPasswords;
+    POPbox.AskCapabilities = security.Capabilities;
     POPbox.SetTimeOut(Environment.MailboxTimeOut);
     POPbox.NewMessageSize = 0;
     const std::string checking = CheckingText(cycle_.Mailbox());
@@ -148,13 +154,18 @@ void TPlaceHolder::ReportMailboxFailure(const std::string& address, const std::e
                   (server.Code == RespCode::InUse ? "IN-USE" : "SYS/TEMP") +
                   "); the next check as usual");
             return;
-        case RespCode::LoginDelay:
-            cycle_.Delays().Delay(address, now + LoginDelays::kDefaultDelayMs);
+        case RespCode::LoginDelay: {
+            // The server's own capabilities may say how long it wants.
+            const Pop3Capabilities* said = POPbox.ServerCapabilities();
+            const uint64_t delay =
+                LoginDelays::DelayMs(said != nullptr ? said->LoginDelaySeconds : std::nullopt);
+            cycle_.Delays().Delay(address, now + delay);
             Trace("mailbox " + address +
                   ": the server asked for fewer logins (LOGIN-DELAY): "
                   "not tried again for " +
-                  std::to_string(LoginDelays::kDefaultDelayMs / 60000) + " minutes");
+                  MinutesText(delay));
             return;
+        }
         case RespCode::SysPerm:
             reason = AlertReason::ServerRefused;
             detail = ServerWordsForUser(server.Text, POPbox.Password, kMaxBalloonText);

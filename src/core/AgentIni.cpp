@@ -163,7 +163,8 @@ private:
                 return;
             }
         server_ = result_.Servers.size();
-        result_.Servers.push_back({std::string(host), std::nullopt, {}, std::nullopt});
+        result_.Servers.push_back(
+            {std::string(host), std::nullopt, {}, std::nullopt, std::nullopt});
     }
 
     void KeyLine(std::string_view line) {
@@ -184,7 +185,7 @@ private:
             return;
         }
         const bool defaults = section_ == Section::Defaults;
-        if (!IsSecurityKey(name) && name != "BALLOONS") {
+        if (!IsSecurityKey(name) && name != "BALLOONS" && name != "CAPABILITIES") {
             // Only the key: an unknown key's value could be anything, a password too.
             Warn("unknown key " + Quoted(key) + ", ignored");
             return;
@@ -251,6 +252,10 @@ private:
             return Unknown(value, key);
         if (name == "BALLOONS")
             result_.Balloons = *yes;
+        else if (name == "CAPABILITIES" && defaults)
+            result_.Capabilities = *yes;
+        else if (name == "CAPABILITIES")
+            server->Capabilities = *yes;
         else if (defaults)
             result_.AllowClearPasswords = *yes;
         else
@@ -284,12 +289,14 @@ ServerSettings AgentSettingsFile::TlsFor(std::string_view serverField) const {
     settings.Mode =
         ServerPortPart(serverField) == kImplicitTlsPort ? TlsMode::Implicit : DefaultTls;
     settings.AllowClearPasswords = AllowClearPasswords;
+    settings.Capabilities = Capabilities;
     bool unreadable = UnreadableDefaults;
     if (const Server* server = FindServer(ServerHostPart(serverField))) {
         if (server->Tls)
             settings.Mode = *server->Tls;
         if (server->AllowClearPasswords)
             settings.AllowClearPasswords = *server->AllowClearPasswords;
+        settings.Capabilities = server->Capabilities.value_or(settings.Capabilities);
         settings.Pin = server->Pin;
         unreadable = unreadable || server->Unreadable;
     }

@@ -1,10 +1,10 @@
 // The agent's own optional settings file "pwagent.ini": how each POP3 server is reached (clear
-// text, STLS or implicit TLS, an optional pinned certificate), whether a password may travel
-// in clear text, and whether failures are shown as tray balloons. Read from its bytes (UTF-16 in
-// either order, UTF-8 with or without its mark, or ANSI); content never raises: a line that
-// cannot be used is skipped with a warning for the trace. A line that names a security setting
-// and cannot be read never weakens the agent: its section's servers get no password in clear
-// text.
+// text, STLS or implicit TLS, an optional pinned certificate, its capabilities asked or not),
+// whether a password may travel in clear text, and whether failures are shown as tray balloons.
+// Read from its bytes (UTF-16 in either order, UTF-8 with or without its mark, or ANSI); content
+// never raises: a line that cannot be used is skipped with a warning for the trace. A line that
+// names a security setting and cannot be read never weakens the agent: its section's servers get no
+// password in clear text.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +31,9 @@ struct ServerSettings {
     // forbids clear passwords: its owner wanted the server's identity checked.
     std::string Pin;
     bool AllowClearPasswords = true;
+    // "CAPA" once per run and pipelined commands where the server allows them; off, the
+    // dialogue is the one without them, byte for byte.
+    bool Capabilities = true;
 };
 
 struct AgentSettingsFile {
@@ -40,6 +43,7 @@ struct AgentSettingsFile {
         std::optional<TlsMode> Tls;
         std::string Pin;
         std::optional<bool> AllowClearPasswords;
+        std::optional<bool> Capabilities;
         // A security line of the section could not be read.
         bool Unreadable = false;
     };
@@ -47,6 +51,7 @@ struct AgentSettingsFile {
     TlsMode DefaultTls = TlsMode::Off;
     bool AllowClearPasswords = true;
     bool Balloons = true;
+    bool Capabilities = true;
     std::vector<Server> Servers;
     // A security line of [Defaults] or of a section whose header could not be read: no server
     // gets a password in clear text.

@@ -1,6 +1,8 @@
 // Server reasons; see ServerReason.h.
 #include "ServerReason.h"
 
+#include <algorithm>
+
 #include "MailboxAlerts.h"
 #include "Text.h"
 
@@ -49,6 +51,12 @@ std::string ServerWordsForUser(std::string_view text, std::string_view secret, s
              at = words.find(secret, at + 3))
             words.replace(at, secret.size(), "***");
     return FitText(words, bound);
+}
+
+uint64_t LoginDelays::DelayMs(std::optional<uint32_t> advertisedSeconds) {
+    if (!advertisedSeconds)
+        return kDefaultDelayMs;
+    return std::clamp(uint64_t{*advertisedSeconds} * 1000, kLeastDelayMs, kMostDelayMs);
 }
 
 bool LoginDelays::Waiting(const std::string& mailbox, uint64_t now) {

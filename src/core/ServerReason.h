@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,13 @@ std::string ServerWordsForUser(std::string_view text, std::string_view secret, s
 class LoginDelays {
 public:
     static constexpr uint64_t kDefaultDelayMs = 15 * 60 * 1000;
+    // A server's own LOGIN-DELAY counts from a minute to a day.
+    static constexpr uint64_t kLeastDelayMs = 60 * 1000;
+    static constexpr uint64_t kMostDelayMs = 24 * 60 * 60 * 1000;
+
+    // How long to wait after "[LOGIN-DELAY]": the seconds the server's capabilities gave, within
+    // the bounds, else the default.
+    static uint64_t DelayMs(std::optional<uint32_t> advertisedSeconds);
 
     void Delay(const std::string& mailbox, uint64_t until) { until_[mailbox] = until; }
     // True while the mailbox must wait; an expired delay is forgotten.

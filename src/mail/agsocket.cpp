@@ -44,25 +44,6 @@ void TrimTrailingLineEnds(std::string& line) {
 
 } // namespace
 
-TTimeCounter::TTimeCounter() : Timer(nullptr, 1000, false) {
-    Timer.OnTimer = [this](TObject&) { Tick(); };
-}
-
-void TTimeCounter::Start() {
-    Remaining = Limit;
-    Timer.SetEnabled(true);
-}
-
-void TTimeCounter::Stop() {
-    Timer.SetEnabled(false);
-}
-
-void TTimeCounter::Tick() {
-    --Remaining;
-    if (Remaining <= 0)
-        Expired = true;
-}
-
 TagSocket::TagSocket(TComponent* owner)
     : TComponent(owner),
       EventWindow(UtilityWindow::Kind::MessageOnly,
@@ -156,9 +137,15 @@ bool TagSocket::SocketWndProc(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
 
 void TagSocket::WaitCounted(const std::function<bool()>& condition) {
     Counter.Start();
-    // A condition may raise (a TLS record that fails): the counter stops all the same.
-    const ScopeExit stop([this] { Counter.Stop(); });
-    WaitUntil([&] { return Canceled || Counter.Expired || condition(); });
+    // A condition may raise (a TLS record that fails): the counter stops all the same. Its timer
+    // stays armed for the connection's next wait, and goes with the connection.
+    const ScopeExit stop([this] {
+        Counter.Stop();
+        if (!IsSocketOpen())
+            Counter.Release();
+    });
+    WaitUntil([&] { return Canceled || Counter.Expired || condition(); }, INFINITE,
+              WaitStart::Block);
 }
 
 void TagSocket::RaiseWaitEnd(std::initializer_list<WaitEnd> order) {
@@ -252,9 +239,16 @@ void TagSocket::CheckWouldBlock() {
 }
 
 void TagSocket::SendLine(const std::string& line) {
+    SendLines({line});
+}
+
+void TagSocket::SendLines(const std::vector<std::string>& lines) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
-    SendData(line + "\r\n");
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    SendData(text);
 }
 
 void TagSocket::SendBytes(const std::string& text) {
@@ -345,9 +339,16 @@ bool TagSocket::ReceiveUntil(const std::function<bool()>& step) {
         more = true; // a peer that floods us still lets messages through between rounds
         return false;
     };
-    ReadReady = false;
-    if (receive())
+    // Winsock tells of data with FD_READ, again after every recv that left some and for data
+    // that comes later: without that notice (or the peer's close) a recv could only say "not
+    // yet", a call wasted before every wait for a reply.
+    if (ReadReady || ClosedByPeer) {
+        ReadReady = false;
+        if (receive())
+            return true;
+    } else if (step()) {
         return true;
+    }
     bool satisfied = false;
     WaitCounted([&] {
         if (ErrorPending)
@@ -383,7 +384,7 @@ int TagSocket::ReadReply(std::string& line) {
     return -1;
 }
 
-void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
+void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize, bool statusLineEnded) {
     if (!IsSocketOpen())
         RaiseSocketError(kMsgNotConnected);
     bool done = false;
@@ -394,16 +395,17 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
              transferred);
         if (received_.empty())
             return false;
-        // The terminator is looked for across the split between what the stream holds and
-        // what came now; bytes after it stay for the next read.
+        // The terminator is looked for across the split between what the stream holds (after
+        // the status line's CR LF, when that counts) and what came now; bytes after it stay for
+        // the next read.
         const size_t before = stream.Size();
-        const size_t from = before >= kTerminatorSize - 1 ? before - (kTerminatorSize - 1) : 0;
-        std::string_view tail = stream.Data();
-        tail.remove_prefix(from);
-        const std::string window = std::string(tail) + received_;
+        std::string prior = statusLineEnded && before < kTerminatorSize ? "\r\n" : "";
+        prior += stream.Data().substr(before >= kTerminatorSize ? before - kTerminatorSize : 0);
+        prior.erase(0, prior.size() >= kTerminatorSize ? prior.size() - (kTerminatorSize - 1) : 0);
+        const std::string window = prior + received_;
         const size_t end = window.find(kTerminator);
         const size_t take =
-            end == std::string::npos ? received_.size() : end + kTerminatorSize - (before - from);
+            end == std::string::npos ? received_.size() : end + kTerminatorSize - prior.size();
         if (before + take > MaxMultiLineSize) {
             tooLong = true;
             return true;
@@ -411,7 +413,7 @@ void TagSocket::ReadMultiLine(TMemoryStream& stream, int32_t expectedSize) {
         stream.Write(received_.data(), take);
         received_.erase(0, take);
         done = end != std::string::npos;
-        if (Counter.Timer.Enabled())
+        if (Counter.Counting())
             Counter.Start(); // the time-out counts from the last data received
         return done;
     });
@@ -442,6 +444,7 @@ void TagSocket::Close() {
     received_.clear();
     scanned_ = 0;
     tls_.reset();
+    Counter.Release();
     if (RAS_ != nullptr)
         RAS_->Cancel();
 }

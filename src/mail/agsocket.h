@@ -24,14 +24,21 @@ namespace pw {
 
 class TMemoryStream;
 
-// A countdown in whole seconds on a one-second window timer.
+// A countdown in whole seconds on a one-second window timer. The timer stays armed from a
+// wait's Start until Release (when the connection closes), so that the waits of one session
+// do not each set and kill a timer: under Wine every such call is a round trip to its server.
 class TTimeCounter : public TObject {
 public:
     TTimeCounter();
 
-    // Remaining := Limit and the timer runs; a running timer keeps its phase.
+    // Counting starts with Remaining := Limit. A timer still armed keeps its phase, so that its
+    // first tick may come at once: one tick more is allowed then, and no wait is cut short.
     void Start();
+    // Counting stops; the timer stays armed for the next wait.
     void Stop();
+    // The timer stops too: nothing ticks until the next Start.
+    void Release();
+    bool Counting() const { return counting_; }
 
     TTimer Timer;
     int32_t Remaining = 0;
@@ -40,6 +47,8 @@ public:
 
 private:
     void Tick();
+
+    bool counting_ = false;
 };
 
 class TagSocket : public TComponent {
@@ -82,8 +91,12 @@ public:
 
     void ConnectSocket();
     void SendLine(const std::string& line);
+    // Several command lines in one send, for a server that takes commands ahead of its replies.
+    void SendLines(const std::vector<std::string>& lines);
     int ReadReply(std::string& line);
-    void ReadMultiLine(TMemoryStream& stream, int32_t expectedSize);
+    // statusLineEnded: the reply's status line has been read, so that a body of the final "."
+    // line alone ends the reply too (a list that may be empty).
+    void ReadMultiLine(TMemoryStream& stream, int32_t expectedSize, bool statusLineEnded = false);
 
     // Runs a TLS handshake on the connected socket (for implicit TLS right after the connect,
     // for STLS after the server agreed); from then on every line goes through the channel.
@@ -98,6 +111,9 @@ public:
     const std::string& PeerHostName() const { return peerHostName_; }
 
     bool IsSocketOpen() const { return SocketHandle != INVALID_SOCKET; }
+    // The time counter's timer is armed: from a connection's first wait to its close, never
+    // without one (an idle program would wake every second).
+    bool TimeCounterArmed() const { return Counter.Timer.Enabled(); }
     uint32_t StartupCount() const { return StartupCount_; }
 
     // Fires OnError with the text for the number (the handler may rewrite it) and raises
@@ -113,6 +129,10 @@ protected:
     // The text of Server before its first ":" (all of it without one), without blanks around
     // it or a final dot.
     std::string HostPart() const;
+    // The port connected to, once Open has resolved it.
+    uint16_t PeerPort() const { return RemotePort; }
+    // The peer's close has been seen (its notice arrived while a wait pumped).
+    bool PeerClosed() const { return ClosedByPeer; }
 
 private:
     static constexpr size_t kReplyBufferSize = 256;

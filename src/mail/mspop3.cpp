@@ -2,6 +2,7 @@
 // nothing here retrieves or deletes mail.
 #include "mspop3.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -50,8 +51,9 @@ void TmsCustomPOP::Command(const std::string& line) {
     RequirePositiveReply();
 }
 
-void TmsCustomPOP::Login() {
+void TmsCustomPOP::Greet() {
     Stage_ = TStage::Connecting;
+    repliesOwed_ = false;
     ResetState();
     ConnectSocket();
     if (Tls == TlsMode::Implicit)
@@ -65,11 +67,24 @@ void TmsCustomPOP::Login() {
         }
         Secure();
     }
+}
+
+void TmsCustomPOP::Login() {
+    Greet();
     if (!TlsActive() && !AllowClearPasswords) {
         Close();
         throw EClearPasswordError("the password would be sent in clear text");
     }
+    // Asked inside TLS when there is TLS: what a server says before it cannot be trusted.
+    if (AskCapabilities && ServerCapabilities() == nullptr && !LearnCapabilities()) {
+        Open();
+        Greet();
+    }
     Stage_ = TStage::LoggingIn;
+    if (Pipelining()) {
+        PipelinedLogin();
+        return;
+    }
     Command("USER " + UserName);
     Command("PASS " + Password);
     Stage_ = TStage::LoggedIn;
@@ -99,6 +114,11 @@ void TmsCustomPOP::GetStat() {
 }
 
 void TmsCustomPOP::Logout() {
+    if (repliesOwed_) {
+        // Replies to commands sent ahead are on their way: a QUIT's could not be told from them.
+        Trace(SessionName() + ": replies still owed: closed without QUIT");
+        return;
+    }
     Command("QUIT");
 }
 
@@ -145,20 +165,42 @@ void TmsRemotePOP::CountNewMessages() {
     NewMessageSize = 0;
     NewMessageCount = 0;
     const DWORD start = GetTickCount();
+    const bool pipelined = Pipelining();
+    // Without known ids nothing ends the walk early: the next message's commands go ahead.
+    const int32_t ahead = pipelined && KnownIds.empty() ? 1 : 0;
+    // The commands of the messages from sent up have gone; those below index are owed replies.
+    int32_t sent = MessageCount;
     for (int32_t index = MessageCount - 1; index >= 0; --index) {
         const int32_t examined = MessageCount - 1 - index;
+        std::string limit;
         if (examined >= MaxMessagesExamined)
-            throw EServerLimitError("walk stopped after " + std::to_string(examined) +
-                                    " messages: the limit for one mailbox");
-        if ((GetTickCount() - start) / 1000 >= WalkTimeLimit)
-            throw EServerLimitError("walk stopped after " + std::to_string(WalkTimeLimit) +
-                                    " s: the time limit for one mailbox");
+            limit = std::to_string(examined) + " messages: the limit for one mailbox";
+        else if ((GetTickCount() - start) / 1000 >= WalkTimeLimit)
+            limit = std::to_string(WalkTimeLimit) + " s: the time limit for one mailbox";
+        if (!limit.empty()) {
+            SkipMessageReplies(index - sent + 1); // the dialogue stays in step for QUIT
+            repliesOwed_ = false;
+            throw EServerLimitError("walk stopped after " + limit);
+        }
         TmsRemoteInfoItem item;
-        GetMessageInfo(index, item);
+        std::string uidlReply;
+        if (pipelined) {
+            // Never past the walk's bounds: what is sent is read.
+            SendMessageCommands(
+                sent, std::max({index - ahead, int32_t{0}, MessageCount - MaxMessagesExamined}));
+            std::optional<std::string> refused = TakeMessageInfo(item, uidlReply);
+            if (refused)
+                SkipMessageReplies(index - sent);
+            repliesOwed_ = sent < index && !refused;
+            if (refused)
+                throw EServerError(*refused);
+        } else {
+            GetMessageInfo(index, item);
+        }
         std::string id = item.Headers.GetFieldValue("X-UIDL");
         if (Trim(id).empty())
             id = item.Headers.GetFieldValue("Message-ID");
-        id = GetUniqueId(index, id);
+        id = pipelined ? UidlReplyId(uidlReply, id) : GetUniqueId(index, id);
         if (IsKnownId(id))
             break;
         NewMessageSize += item.Size;
@@ -171,11 +213,18 @@ void TmsRemotePOP::CountNewMessages() {
 void TmsRemotePOP::GetMessageInfo(int32_t index, TmsRemoteInfoItem& item) {
     const std::string number = std::to_string(index + 1);
     Command("LIST " + number);
-    const std::string rest = AfterStatus(LastReply);
-    const size_t blank = rest.find(' ');
-    item.Size = StrToIntDef(blank == std::string::npos ? rest : rest.substr(blank + 1), 0);
-
+    item.Size = ListedSize(LastReply);
     Command("TOP " + number + " 1");
+    ReadHeaders(item);
+}
+
+int32_t TmsRemotePOP::ListedSize(const std::string& reply) {
+    const std::string rest = AfterStatus(reply);
+    const size_t blank = rest.find(' ');
+    return StrToIntDef(blank == std::string::npos ? rest : rest.substr(blank + 1), 0);
+}
+
+void TmsRemotePOP::ReadHeaders(TmsRemoteInfoItem& item) {
     TMemoryStream stream;
     ReadMultiLine(stream, 0);
     stream.SetPosition(0);

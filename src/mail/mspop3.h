@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/AgentIni.h"
 #include "core/Headers.h"
+#include "core/Pop3Capabilities.h"
 #include "mail/msmb.h"
 
 namespace pw {
@@ -31,6 +34,14 @@ public:
     std::string TlsPin;
     // False: USER and PASS are never sent without TLS (EClearPasswordError instead).
     bool AllowClearPasswords = true;
+    // Off: the dialogue as it always was. On: "CAPA" once per server (host and port) in the
+    // component's life, after the greeting (and inside TLS) of the first session; where the
+    // server allows PIPELINING, USER, PASS and STAT go in one send, and so do the walk's LIST,
+    // TOP and UIDL of a message. "-ERR", no answer within the time-out or a close mean no
+    // capabilities; a session that did not survive the question starts again without it.
+    bool AskCapabilities = false;
+    // What the current server said of itself, once asked; null before.
+    const Pop3Capabilities* ServerCapabilities() const;
 
     // How far the last Login came: tells a refused login from a server that could not be
     // reached or secured.
@@ -61,11 +72,28 @@ protected:
     // Sends a command and requires a positive reply; EServerError with the reply otherwise.
     void Command(const std::string& line);
     void RequirePositiveReply();
+    // The server takes commands ahead of its replies (asked, and it said PIPELINING).
+    bool Pipelining() const;
+    // Reads the next reply of commands sent together into LastReply; empty once the peer has
+    // closed (as a reply cut short is). Its ReplyCode.
+    int ReadOwedReply();
+
+    // Commands sent ahead still owe replies: a failure now leaves the dialogue out of step, and
+    // the session ends without QUIT.
+    bool repliesOwed_ = false;
 
 private:
+    // The connection up to the login: the greeting, with TLS as asked.
+    void Greet();
+    // Sends "CAPA" and keeps what the server said; false when the session is over or out of
+    // step (it has been closed then).
+    bool LearnCapabilities();
+    std::string CapabilitiesKey() const;
+    void PipelinedLogin();
     void Secure();
 
     TStage Stage_ = TStage::Connecting;
+    std::map<std::string, Pop3Capabilities> capabilities_; // by CapabilitiesKey
 };
 
 class TmsRemoteInfoItem {
@@ -125,6 +153,17 @@ public:
 
 private:
     void LoadKnownIds();
+    // The size of a positive LIST reply, 0 when it gives none.
+    static int32_t ListedSize(const std::string& reply);
+    // Reads a positive TOP reply's header block into the item.
+    void ReadHeaders(TmsRemoteInfoItem& item);
+    // Sends the LIST, TOP and UIDL of the messages from below sent down to lowest, in one send.
+    void SendMessageCommands(int32_t& sent, int32_t lowest);
+    // Reads the replies to one message's LIST, TOP and UIDL sent together, every one of them
+    // even when one is negative; the first refusal of LIST or TOP, if any.
+    std::optional<std::string> TakeMessageInfo(TmsRemoteInfoItem& item, std::string& uidlReply);
+    // Reads and drops the replies owed for messages sent ahead.
+    void SkipMessageReplies(int32_t messages);
 
     std::string MessageDirectory_;
 };

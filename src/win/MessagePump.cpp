@@ -42,7 +42,12 @@ bool ApplicationTerminated() {
     return terminated;
 }
 
-void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs) {
+void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs, WaitStart start) {
+    if (start == WaitStart::Block) {
+        if (done())
+            return;
+        BlockRound(maxSleepMs);
+    }
     for (;;) {
         ProcessMessages();
         if (done())

@@ -16,10 +16,17 @@ void ProcessMessages();
 // True once a WM_QUIT has been taken from the queue by ProcessMessages or the main loop.
 bool ApplicationTerminated();
 
+// How a wait begins: by pumping, or by testing and then blocking until a message or a wake
+// comes, for a caller whose condition only messages can change (the socket's waits). The
+// second saves asking for messages when none can be there yet, each time a round trip to
+// Wine's server; messages already queued end the block at once, so nothing waits longer.
+enum class WaitStart { Pump, Block };
+
 // Pumps and tests until done() is true. Between rounds it blocks until a message arrives or
 // WakeWaits is called, so it costs nothing while nothing happens. A bound (maxSleepMs) is only
 // for conditions that change without either, such as the time or another process's files.
-void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs = INFINITE);
+void WaitUntil(const std::function<bool()>& done, DWORD maxSleepMs = INFINITE,
+               WaitStart start = WaitStart::Pump);
 
 // Ends the current blocking round of a WaitUntil on any thread: work finished on another thread
 // calls it after setting what the wait tests. Callable from every thread.

@@ -19,7 +19,8 @@ TTimer::TTimer(TComponent* owner, UINT interval, bool enabled)
 }
 
 TTimer::~TTimer() {
-    KillTimer(window_.Handle(), kTimerId);
+    if (armed_)
+        KillTimer(window_.Handle(), kTimerId);
 }
 
 void TTimer::SetEnabled(bool value) {
@@ -36,11 +37,13 @@ void TTimer::SetInterval(UINT value) {
     Update();
 }
 
-// Re-arming restarts the period, as a form's timer does when it is switched on again.
+// Re-arming restarts the period, as a form's timer does when it is switched on again. A timer
+// not armed is not killed: each call costs a round trip to Wine's server.
 void TTimer::Update() {
-    KillTimer(window_.Handle(), kTimerId);
-    if (enabled_ && interval_ > 0)
-        SetTimer(window_.Handle(), kTimerId, interval_, nullptr);
+    if (armed_)
+        KillTimer(window_.Handle(), kTimerId);
+    armed_ =
+        enabled_ && interval_ > 0 && SetTimer(window_.Handle(), kTimerId, interval_, nullptr) != 0;
 }
 
 } // namespace pw

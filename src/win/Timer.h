@@ -25,6 +25,7 @@ private:
 
     UINT interval_;
     bool enabled_;
+    bool armed_ = false; // the window timer is set
     UtilityWindow window_;
 };
 

@@ -38,7 +38,8 @@ protected:
         EXPECT_TRUE(agent.ExeTimer.Enabled());
         EXPECT_TRUE(Probe().MenuEnabled(kStatus1));
         EXPECT_TRUE(Probe().MenuEnabled(kCheckNow1));
-        EXPECT_FALSE(agent.Timer2.Enabled()); // the busy animation
+        EXPECT_FALSE(agent.Timer2.Enabled());          // the busy animation
+        EXPECT_FALSE(agent.POPbox.TimeCounterArmed()); // nothing ticks between checks
         EXPECT_EQ(Probe().TrayImage(), Probe().BackgroundMode() ? 4 : 2);
         agent.CheckNow1Click();
         EXPECT_EQ(CountTrace("check due"), checksThen);
@@ -335,6 +336,31 @@ TEST_F(StandAloneCheck, AFailureToActOnIsToldOnceAndAgainWhenItsReasonChanges) {
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "STLS"), 2);
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER one"), 2); // before the file
     EXPECT_FALSE(again.POPbox.IsSocketOpen());
+}
+
+// A server is asked its capabilities once in a run; "Capabilities=no" leaves the wire as it was
+// without them, byte for byte.
+TEST_F(StandAloneCheck, CapaGoesOncePerServerAndCapabilitiesNoLeavesTheWireAsItWas) {
+    test::SessionScript script;
+    script.replies["CAPA"] = test::Response::MultiLine("+OK", "PIPELINING\r\nUIDL\r\n");
+    server_.SetScript(script);
+    WriteTextFile(dir_ + "vtMailDa.dat", AccountLine("one@x", server, "one", "pw") +
+                                             AccountLine("three@x", server, "three", "pw"));
+    const auto session = [](const std::string& user) {
+        return "USER " + user + "\r\nPASS pw\r\nSTAT\r\nLIST 1\r\nTOP 1 1\r\nUIDL 1\r\nQUIT\r\n";
+    };
+    TPlaceHolder& agent = Start({"1"});
+    agent.CheckNow1Click();
+    agent.CheckNow1Click();
+    EXPECT_EQ(server_.RawReceived(0), "CAPA\r\n" + session("one"));
+    EXPECT_EQ(server_.RawReceived(1), session("three"));
+    EXPECT_EQ(server_.RawReceived(2), session("one"));
+
+    WriteTextFile(dir_ + "pwagent.ini", "[Defaults]\r\nCapabilities=no\r\n");
+    Start({"1"}).CheckNow1Click();
+    EXPECT_EQ(server_.RawReceived(4), session("one"));
+    EXPECT_EQ(server_.RawReceived(5), session("three"));
+    EXPECT_EQ(CountTrace("start client: CXsystem.exe /PWGM"), 0);
 }
 
 // A settings file saved by Notepad as "Unicode" is read as its text; a security line in it that

@@ -162,7 +162,10 @@ protected:
             server_.AddMailbox(Mailbox{user, user, {m}});
         }
         test::SessionScript script;
-        script.handler = [](const test::CommandContext& command) -> std::optional<test::Response> {
+        script.handler =
+            [this](const test::CommandContext& command) -> std::optional<test::Response> {
+            if (command.verb == "CAPA" && !capabilities_.empty())
+                return test::Response::MultiLine("+OK", capabilities_);
             static const std::map<std::string, std::string> replies = {
                 {"inuse", "-ERR [in-use] maildrop locked"},
                 {"delay", "-ERR [Login-Delay] not so often"},
@@ -189,6 +192,7 @@ protected:
         return static_cast<int>(std::count(transcript.begin(), transcript.end(), "USER " + user));
     }
     ScriptedPop3Server server_;
+    std::string capabilities_; // the answer to CAPA; none: the server knows no CAPA
 };
 
 TEST_F(ServerReasonsTest, EachCodeIsToldOrNotAsItDeservesInOneBalloonPerCheck) {
@@ -216,6 +220,30 @@ TEST_F(ServerReasonsTest, EachCodeIsToldOrNotAsItDeservesInOneBalloonPerCheck) {
     Pass(14);
     agent.CheckNow1Click();
     EXPECT_EQ(Logins("delay"), 2);
+}
+
+// A server whose capabilities say how long it wants between logins is taken at its word, but
+// never tried more often than once a minute.
+TEST_F(ServerReasonsTest, TheServersOwnLoginDelayCountsButNeverLessThanAMinute) {
+    capabilities_ = "PIPELINING\r\nLOGIN-DELAY 300\r\n";
+    TPlaceHolder& agent = Start({"1"});
+    agent.CheckNow1Click();
+    EXPECT_TRUE(
+        Traced("mailbox delay@x: the server asked for fewer logins (LOGIN-DELAY): not tried "
+               "again for 5 minutes"));
+    Pass(4);
+    agent.CheckNow1Click();
+    EXPECT_EQ(Logins("delay"), 1);
+    Pass(1);
+    agent.CheckNow1Click();
+    EXPECT_EQ(Logins("delay"), 2);
+
+    capabilities_ = "LOGIN-DELAY 5 USER\r\n";
+    TPlaceHolder& again = Start({"1"}); // a new run asks again
+    again.CheckNow1Click();
+    EXPECT_TRUE(
+        Traced("mailbox delay@x: the server asked for fewer logins (LOGIN-DELAY): not tried "
+               "again for 1 minute"));
 }
 
 // Just after a wake, a server that cannot be reached yet is tried again a minute later and does

@@ -20,6 +20,7 @@ TEST(AgentIni, NoFileMeansClearTextEverywhereButPort995) {
         const ServerSettings server = settings.TlsFor(field);
         EXPECT_EQ(server.Mode, TlsMode::Off) << field;
         EXPECT_TRUE(server.AllowClearPasswords);
+        EXPECT_TRUE(server.Capabilities);
         EXPECT_EQ(server.Pin, "");
     }
     EXPECT_EQ(settings.TlsFor("pop.example.org:995").Mode, TlsMode::Implicit);
@@ -33,7 +34,9 @@ TEST(AgentIni, ReadsEveryKeyWithoutLetterCaseThroughBomCrLfAndComments) {
                                                      "# no clear passwords\r\n"
                                                      "AllowClearPasswords=No\r\n"
                                                      "BALLOONS=false\r\n"
+                                                     "Capabilities=no\r\n"
                                                      "[SERVER Home.Lan]\n"
+                                                     "capabilities=1\n"
                                                      "TLS=Implicit\n"
                                                      "Pin=01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
                                                      "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:"
@@ -48,11 +51,13 @@ TEST(AgentIni, ReadsEveryKeyWithoutLetterCaseThroughBomCrLfAndComments) {
     EXPECT_EQ(home.Mode, TlsMode::Implicit);
     EXPECT_EQ(home.Pin, kPin);
     EXPECT_TRUE(home.AllowClearPasswords);
+    EXPECT_TRUE(home.Capabilities);
 
     const ServerSettings other = settings.TlsFor("pop.example.org");
     EXPECT_EQ(other.Mode, TlsMode::Stls);
     EXPECT_EQ(other.Pin, "");
     EXPECT_FALSE(other.AllowClearPasswords);
+    EXPECT_FALSE(other.Capabilities);
 }
 
 TEST(AgentIni, HostSettingWinsOverPort995ButTheDefaultDoesNot) {

@@ -46,6 +46,12 @@ TEST(LoginDelays, HoldAMailboxUntilItsTime) {
     EXPECT_FALSE(delays.Waiting("b@x", 0));
     EXPECT_FALSE(delays.Waiting("a@x", 1000));
     EXPECT_EQ(delays.Until("a@x"), 0u);
+
+    // The server's own LOGIN-DELAY, from a minute to a day.
+    EXPECT_EQ(LoginDelays::DelayMs(std::nullopt), 15u * 60 * 1000);
+    EXPECT_EQ(LoginDelays::DelayMs(300), 300u * 1000);
+    EXPECT_EQ(LoginDelays::DelayMs(0), 60u * 1000);
+    EXPECT_EQ(LoginDelays::DelayMs(4294967295u), 24u * 60 * 60 * 1000);
 }
 
 } // namespace

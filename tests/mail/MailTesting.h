@@ -33,6 +33,11 @@ inline void StartWith(ScriptedPop3Server& server, const SessionScript& script) {
     server.Start();
 }
 
+// A small message whose unique id is uid (its UIDL and the subject).
+inline MailMessage PlainMessage(const std::string& uid) {
+    return {"From: a@example.org\r\nSubject: " + uid + "\r\n", "Hello\r\n", uid};
+}
+
 // Milliseconds since construction.
 class Stopwatch {
 public:

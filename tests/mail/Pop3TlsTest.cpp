@@ -15,14 +15,10 @@ namespace pw {
 namespace {
 
 using test::ErrorOf;
-using test::MailMessage;
+using test::PlainMessage;
 using test::Response;
 using test::ScriptedPop3Server;
 using test::SessionScript;
-
-MailMessage Message(const std::string& uid) {
-    return {"From: a@example.org\r\nSubject: " + uid + "\r\n", "Hello\r\n", uid};
-}
 
 class Pop3TlsTest : public test::TlsTest {
 protected:
@@ -37,7 +33,7 @@ protected:
     }
     // The scripted server behind the fronts, with two messages for alice.
     void ServeBehindTheFronts(const SessionScript& script = {}) {
-        server.AddMailbox({"alice", "tls-secret", {Message("u1"), Message("u2")}});
+        server.AddMailbox({"alice", "tls-secret", {PlainMessage("u1"), PlainMessage("u2")}});
         server.SetScript(script);
         server.Start(tls.backend);
     }
@@ -90,6 +86,7 @@ TEST_F(Pop3TlsTest, EachCertificateFaultFailsTheMailboxClosedBeforeAnyLogin) {
         pop.TlsPin = c.pin;
         EXPECT_EQ(ErrorOf<ECertificateError>([&] { pop.OpenMailbox(); }), c.words);
         EXPECT_FALSE(pop.IsSocketOpen());
+        EXPECT_FALSE(pop.TimeCounterArmed());
         EXPECT_EQ(pop.Stage(), TmsCustomPOP::TStage::Securing);
     }
     EXPECT_TRUE(server.Transcript().empty());
@@ -136,6 +133,7 @@ TEST_F(Pop3TlsTest, ASilentServerTimesOutDuringTheHandshake) {
     pop.SetTimeOut(1);
     EXPECT_EQ(ErrorOf<ETimedOutError>([&] { pop.OpenMailbox(); }), "Operation timed out");
     EXPECT_FALSE(pop.IsSocketOpen());
+    EXPECT_FALSE(pop.TimeCounterArmed());
     ::closesocket(listener);
 }
 
@@ -285,14 +283,20 @@ TEST_F(Pop3DovecotTlsTest, StlsAndPop3sReachTheSameMailbox) {
         TmsRemotePOP pop;
         dovecot.LogInAs(pop, user);
         pop.Tls = mode;
+        pop.AskCapabilities = true;
         if (mode == TlsMode::Implicit)
             pop.Server = test::Loopback(tls->dovecotTlsPort);
+        const test::WinsockCalls wire;
         pop.OpenMailbox();
         EXPECT_TRUE(pop.TlsActive());
         EXPECT_EQ(pop.MessageCount, 1);
         pop.CountNewMessages();
         EXPECT_EQ(pop.NewMessageCount, 1);
         pop.CloseMailbox();
+        // Asked inside TLS, where what the server says can be trusted.
+        EXPECT_EQ(wire.Sent().find("CAPA"), std::string::npos);
+        ASSERT_NE(pop.ServerCapabilities(), nullptr);
+        EXPECT_TRUE(pop.ServerCapabilities()->Pipelining);
     }
 }
 

@@ -164,6 +164,7 @@ TEST_F(SocketTest, PeerCloseEndsAReadPromptly) {
               "[10054] Connection reset by peer");
     EXPECT_LT(multiClock.Elapsed(), 5000u);
     EXPECT_FALSE(socket.IsSocketOpen());
+    EXPECT_FALSE(socket.TimeCounterArmed()); // nothing ticks once the connection is gone
 }
 
 TEST_F(SocketTest, ResetByPeerEndsTheReadAndClosesBeforeRaising) {
@@ -212,6 +213,7 @@ TEST_F(SocketTest, TimeOutFiresOnErrorThenClosesAndKeepsItsText) {
     EXPECT_EQ(errors, std::vector<std::string>{"Operation timed out"});
     EXPECT_EQ(openAtError, std::vector<bool>{true});
     EXPECT_FALSE(socket.IsSocketOpen());
+    EXPECT_FALSE(socket.TimeCounterArmed());
 
     // The rewrite does reach a socket error.
     EXPECT_EQ(ErrorOf<ESocketError>([&] { socket.SendLine("NOOP"); }), "rewritten");
@@ -239,6 +241,7 @@ TEST_F(SocketTest, CancelFromATimerInsideTheWait) {
     EXPECT_EQ(cancels, 1);
     EXPECT_EQ(errors, std::vector<std::string>{"Operation has been canceled"});
     EXPECT_FALSE(socket.IsSocketOpen());
+    EXPECT_FALSE(socket.TimeCounterArmed());
     // Canceled holds until ResetState.
     EXPECT_THROW(socket.ConnectSocket(), ECanceledError);
 }
@@ -251,6 +254,7 @@ TEST_F(SocketTest, RefusedConnectionFailsAtOnce) {
     EXPECT_LT(clock.Elapsed(), 5000u);
     EXPECT_EQ(errors, std::vector<std::string>{"[10061] Connection refused"});
     EXPECT_FALSE(socket.IsSocketOpen()); // closed before the raise: no QUIT can follow on it
+    EXPECT_FALSE(socket.TimeCounterArmed());
 }
 
 TEST_F(SocketTest, SocketErrorTextsAndRewrites) {
@@ -283,7 +287,14 @@ TEST_F(SocketTest, OpenResolvesNamesServicesAndRejectsBadInput) {
     socket.Open();
     socket.ConnectSocket();
     EXPECT_EQ(socket.ReadReply(line), 220);
+    EXPECT_TRUE(socket.TimeCounterArmed()); // for the connection's next wait
     socket.Close();
+    EXPECT_FALSE(socket.TimeCounterArmed());
+    // A lookup that fails leaves no timer behind either.
+    socket.ResetState();
+    socket.Server = "pwtest-no-such-host.invalid:110";
+    EXPECT_THROW(socket.Open(), ESocketError);
+    EXPECT_FALSE(socket.TimeCounterArmed());
 
     // No port: the service is looked up; an unknown one leaves the default port.
     socket.ResetState();

@@ -68,8 +68,9 @@ std::vector<Watched> WatchedMailboxes(const ServerHost& host,
 // "pwagent.ini" for the TLS mailboxes of the table.
 std::string TlsSettings();
 
-// Connections each scripted server takes in one check that reaches every mailbox.
-std::array<std::size_t, kServerCount> ExpectedConnections();
+// Connections each scripted server takes in check number check (from 1) when it reaches every
+// mailbox.
+std::array<std::size_t, kServerCount> ExpectedConnections(int check);
 
 // The agent's surroundings in a long run: stand-alone mode in dir with the given time-out, no
 // sound; a program it starts is a problem (there is none to start), and its end cancels the

@@ -236,7 +236,7 @@ private:
                                          : "the client was started without new mail");
 
         const ServerHost::Sessions sessions = host_.CountSessions();
-        const auto expected = ExpectedConnections();
+        const auto expected = ExpectedConnections(plan.number);
         for (int s = 0; s < kServerCount; ++s) {
             const std::size_t accepted = sessions.accepted[s] - lastSessions_.accepted[s];
             if (accepted != expected[s])

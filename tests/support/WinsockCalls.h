@@ -1,5 +1,6 @@
 // Records the socket's recv and send calls as they reach the Winsock library, through the
-// shared binding's filter: how many receives, how many of them peeked, and every byte sent.
+// shared binding's filter: how many receives, how many of them peeked, how many sends, and
+// every byte sent.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,7 @@ public:
     WinsockCalls() {
         receives_ = 0;
         peeks_ = 0;
+        sends_ = 0;
         sent_.clear();
         SharedWinsock().SetProcFilter([](const char* name, FARPROC address) -> FARPROC {
             if (std::strcmp(name, "recv") == 0) {
@@ -37,6 +39,8 @@ public:
 
     int Receives() const { return receives_; }
     int Peeks() const { return peeks_; }
+    // Calls that sent at least one byte.
+    int Sends() const { return sends_; }
     const std::string& Sent() const { return sent_; }
 
 private:
@@ -51,8 +55,10 @@ private:
     }
     static int WINAPI Send(SOCKET s, const char* buffer, int length, int flags) {
         const int result = TypedProc<SendFunction>(realSend_)(s, buffer, length, flags);
-        if (result > 0)
+        if (result > 0) {
+            ++sends_;
             sent_.append(buffer, static_cast<size_t>(result));
+        }
         return result;
     }
 
@@ -60,6 +66,7 @@ private:
     static inline FARPROC realSend_ = nullptr;
     static inline int receives_ = 0;
     static inline int peeks_ = 0;
+    static inline int sends_ = 0;
     static inline std::string sent_;
 };
 

@@ -57,6 +57,15 @@ TEST(WaitUntil, DispatchesMessagesInsideTheWaitInOrder) {
         PostMessageA(window.Handle(), WM_APP, i, 0);
     WaitUntil([&] { return seen.size() >= 3; });
     EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+
+    // A wait that begins by blocking still takes what is queued at once, in order.
+    seen.clear();
+    for (int i = 4; i <= 6; ++i)
+        PostMessageA(window.Handle(), WM_APP, i, 0);
+    const DWORD start = GetTickCount();
+    WaitUntil([&] { return seen.size() >= 3; }, 20000, WaitStart::Block);
+    EXPECT_EQ(seen, (std::vector<int>{4, 5, 6}));
+    EXPECT_LT(GetTickCount() - start, 20000u) << "the queued messages did not end the block";
 }
 
 TEST(WaitUntil, BlocksUntilAnotherThreadWakesIt) {
