@@ -206,8 +206,11 @@ SECURITY_STATUS SEC_ENTRY Free(void* buffer) {
     return buffer == answer ? SEC_E_OK : real.FreeContextBuffer(buffer);
 }
 SECURITY_STATUS SEC_ENTRY Query(PCtxtHandle context, ULONG attribute, void* buffer) {
-    if (refuseCertificate && attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT)
-        return SEC_E_INTERNAL_ERROR;
+    // The renegotiated session shows no certificate at all: not one to trust.
+    if (refuseCertificate && attribute == SECPKG_ATTR_REMOTE_CERT_CONTEXT) {
+        *static_cast<PCCERT_CONTEXT*>(buffer) = nullptr;
+        return SEC_E_OK;
+    }
     return real.QueryContextAttributesA(context, attribute, buffer);
 }
 } // namespace renegotiation
