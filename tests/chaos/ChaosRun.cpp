@@ -154,8 +154,14 @@ int ChaosRun::Run() {
         lifeChecks = 0;
     }
     const DWORD seconds = (GetTickCount() - began) / 1000;
-    const bool grew =
-        lifeEnds_.size() >= 2 && test::GrewTooMuch(lifeEnds_.front(), lifeEnds_.back());
+    bool grew = false;
+    if (lifeEnds_.size() >= 2) {
+        const test::Usage& base = test::GrowthBase(lifeEnds_);
+        if (base.checks != lifeEnds_.front().checks)
+            std::cout << "growth from the end of check " << base.checks << ", the first with "
+                      << base.threads << " threads as at the end\n";
+        grew = test::GrewTooMuch(base, lifeEnds_.back());
+    }
     PrintSummary(done, seconds);
     for (size_t i = 0; i < failedSeeds_.size() && i < size_t{kRerunsAlone}; ++i) {
         const uint32_t seed = failedSeeds_[i];
