@@ -67,7 +67,8 @@ public:
     // Hides the window; it lives as long as the program.
     void Close();
     HWND Handle() const { return window_->Handle(); }
-    HWND Control(ControlId id) const { return GetDlgItem(Handle(), id); }
+    // Kept from creation: looking a control up by its id asks Wine's server each time.
+    HWND Control(ControlId id) const { return controls_[id - idLabel1]; }
 
     // Label3: the countdown or progress line ("n minutes till next checking event...").
     std::string Label3() const;
@@ -102,6 +103,7 @@ private:
     TPaintedCaption caption_;
     std::unique_ptr<RoutedWindow> window_;
     std::unique_ptr<TPanel> panel1_;
+    HWND controls_[idPanel1 - idLabel1 + 1] = {};
 };
 
 } // namespace pw
