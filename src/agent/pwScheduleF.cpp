@@ -125,7 +125,10 @@ TpwSchedule::~TpwSchedule() {
 
 void TpwSchedule::CreateControls() {
     const HWND parent = Handle();
-    const auto keep = [this](int id, HWND control) { controls_[id - idLabel1] = control; };
+    const auto keep = [this](int id, HWND control) {
+        if (id >= idLabel1 && id - idLabel1 < kControls)
+            controls_[id - idLabel1] = control;
+    };
     for (const LabelLayout& label : kLabels)
         keep(label.Id,
              CreateChild(parent, "STATIC", label.Text, WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0,

@@ -68,7 +68,10 @@ public:
     void Close();
     HWND Handle() const { return window_->Handle(); }
     // Kept from creation: looking a control up by its id asks Wine's server each time.
-    HWND Control(ControlId id) const { return controls_[id - idLabel1]; }
+    HWND Control(ControlId id) const {
+        const int slot = id - idLabel1;
+        return slot >= 0 && slot < kControls ? controls_[slot] : nullptr;
+    }
 
     // Label3: the countdown or progress line ("n minutes till next checking event...").
     std::string Label3() const;
@@ -103,7 +106,8 @@ private:
     TPaintedCaption caption_;
     std::unique_ptr<RoutedWindow> window_;
     std::unique_ptr<TPanel> panel1_;
-    HWND controls_[idPanel1 - idLabel1 + 1] = {};
+    static constexpr int kControls = idPanel1 - idLabel1 + 1;
+    HWND controls_[kControls] = {};
 };
 
 } // namespace pw

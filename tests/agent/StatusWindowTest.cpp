@@ -140,6 +140,7 @@ TEST_F(StatusWindowTest, OpensWithItsCaptionSizeAndStoredTexts) {
         EXPECT_EQ(Control(static_cast<TpwSchedule::ControlId>(id)),
                   GetDlgItem(window_->Handle(), id))
             << id;
+    EXPECT_EQ(Control(static_cast<TpwSchedule::ControlId>(TpwSchedule::idPanel1 + 1)), nullptr);
     EXPECT_EQ(Text(Control(TpwSchedule::idLabel1)), "Watched Mailboxes:");
     EXPECT_EQ(Text(Control(TpwSchedule::idLabel2)), "Countdown:");
     EXPECT_EQ(Text(Control(TpwSchedule::idLabel8)), "[ No new messages currently arrived... ]");
