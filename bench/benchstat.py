@@ -86,15 +86,17 @@ def cpu_ticks(pid):
 
 
 def thread_switches(pid):
-    """Voluntary and involuntary context switches of each thread of pid, by thread id."""
+    """Context switches of each thread of pid, by thread id: (voluntary, involuntary). A wake-up is
+    a voluntary one (the thread blocked and was woken); an involuntary one is the scheduler
+    taking the processor away, which only the machine's other load decides."""
     counts = {}
     for tid in os.listdir(f"/proc/{pid}/task"):
         try:
             status = read(f"/proc/{pid}/task/{tid}/status")
         except OSError:
             continue  # ended meanwhile
-        counts[tid] = sum(int(re.search(rf"^{key}:\s+(\d+)", status, re.M).group(1))
-                          for key in ("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"))
+        counts[tid] = tuple(int(re.search(rf"^{key}:\s+(\d+)", status, re.M).group(1))
+                            for key in ("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"))
     return counts
 
 
@@ -137,18 +139,23 @@ def window(seconds, out, pairs):
     after = sample(before)
     values = {}
     for key, group in groups.items():
-        ticks, woke, programs = 0, {}, {}
+        ticks, woke, programs, preempted = 0, {}, {}, 0
         for pid in group:
             if pid not in after:
                 continue
             ticks += after[pid][0] - before[pid][0]
-            threads = {t: n - before[pid][1].get(t, 0) for t, n in after[pid][1].items()}
+            switches = {t: (n[0] - before[pid][1].get(t, (0, 0))[0],
+                            n[1] - before[pid][1].get(t, (0, 0))[1])
+                        for t, n in after[pid][1].items()}
+            threads = {t: n[0] for t, n in switches.items()}
             woke.update(threads)
+            preempted += sum(n[1] for n in switches.values())
             name = program_of(pid)
             programs[name] = programs.get(name, 0) + sum(threads.values())
         values[f"{key}.cpu_pct"] = f"{100.0 * ticks / TICKS / wall:.3f}"
         values[f"{key}.cpu_ms"] = f"{1000.0 * ticks / TICKS:.0f}"
         values[f"{key}.wakeups"] = sum(woke.values())
+        values[f"{key}.preempted"] = preempted
         if pids[key].startswith("@"):
             values[f"{key}.programs"] = " ".join(
                 f"{name}:{n}" for name, n in sorted(programs.items(), key=lambda i: -i[1]) if n)

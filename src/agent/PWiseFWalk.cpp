@@ -86,9 +86,10 @@ TPlaceHolder::WalkMailboxes(const WalkPolicy& policy,
 
 // Twice: what the first round leads to (a command poked in the meantime, a tray click's menu)
 // is handled before the next session starts, so that "STOP" is seen before the next mailbox.
+// A first round that found nothing led to nothing: no second look at the empty queue.
 void TPlaceHolder::PumpBetweenMailboxes() {
-    ProcessMessages();
-    ProcessMessages();
+    if (ProcessMessages())
+        ProcessMessages();
 }
 
 void TPlaceHolder::PrepareMailbox(const AccountRecord& record) {

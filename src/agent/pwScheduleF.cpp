@@ -125,20 +125,29 @@ TpwSchedule::~TpwSchedule() {
 
 void TpwSchedule::CreateControls() {
     const HWND parent = Handle();
+    const auto keep = [this](int id, HWND control) {
+        if (id >= idLabel1 && id - idLabel1 < kControls)
+            controls_[id - idLabel1] = control;
+    };
     for (const LabelLayout& label : kLabels)
-        CreateChild(parent, "STATIC", label.Text, WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0,
-                    label.Id, label.Place, fonts_->Of(label.Font));
-    CreateChild(parent, "LISTBOX", "", WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
-                WS_EX_CLIENTEDGE, idListBox1, Place(16, 38, 161, 113),
-                fonts_->Of(FontKind::Normal));
+        keep(label.Id,
+             CreateChild(parent, "STATIC", label.Text, WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0,
+                         label.Id, label.Place, fonts_->Of(label.Font)));
+    keep(idListBox1,
+         CreateChild(parent, "LISTBOX", "",
+                     WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, WS_EX_CLIENTEDGE,
+                     idListBox1, Place(16, 38, 161, 113), fonts_->Of(FontKind::Normal)));
     // Disabled and 12 pixels wide: only the boxes show, the labels beside them carry the texts.
     const int boxTops[] = {48, 67, 86};
     for (int i = 0; i < 3; ++i)
-        CreateChild(parent, "BUTTON", "", WS_VISIBLE | WS_DISABLED | BS_CHECKBOX, 0,
-                    idCheckBox1 + i, Place(192, boxTops[i], 12, 17), fonts_->Of(FontKind::Normal));
+        keep(idCheckBox1 + i,
+             CreateChild(parent, "BUTTON", "", WS_VISIBLE | WS_DISABLED | BS_CHECKBOX, 0,
+                         idCheckBox1 + i, Place(192, boxTops[i], 12, 17),
+                         fonts_->Of(FontKind::Normal)));
     const HWND combo = CreateChild(
         parent, "COMBOBOX", "", WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, WS_EX_CLIENTEDGE,
         idComboBox1, Place(220, 120, 145, 200), fonts_->Of(FontKind::Normal));
+    keep(idComboBox1, combo);
     // Above Label3, whose box it overlaps.
     SetWindowPos(combo, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
@@ -151,6 +160,7 @@ void TpwSchedule::CreateControls() {
     panel1_->OnMouseDown = [this](TPanel&) { Panel1MouseDown(); };
     panel1_->OnMouseUp = [this](TPanel&) { Panel1MouseUp(); };
     panel1_->OnClick = [this](TPanel&) { Button1Click(); };
+    keep(idPanel1, panel1_->Handle());
 }
 
 bool TpwSchedule::Visible() const {

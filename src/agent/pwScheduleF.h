@@ -67,7 +67,11 @@ public:
     // Hides the window; it lives as long as the program.
     void Close();
     HWND Handle() const { return window_->Handle(); }
-    HWND Control(ControlId id) const { return GetDlgItem(Handle(), id); }
+    // Kept from creation: looking a control up by its id asks Wine's server each time.
+    HWND Control(ControlId id) const {
+        const int slot = id - idLabel1;
+        return slot >= 0 && slot < kControls ? controls_[slot] : nullptr;
+    }
 
     // Label3: the countdown or progress line ("n minutes till next checking event...").
     std::string Label3() const;
@@ -102,6 +106,8 @@ private:
     TPaintedCaption caption_;
     std::unique_ptr<RoutedWindow> window_;
     std::unique_ptr<TPanel> panel1_;
+    static constexpr int kControls = idPanel1 - idLabel1 + 1;
+    HWND controls_[kControls] = {};
 };
 
 } // namespace pw

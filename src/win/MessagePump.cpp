@@ -25,9 +25,11 @@ void BlockRound(DWORD timeoutMs) {
 }
 } // namespace
 
-void ProcessMessages() {
+bool ProcessMessages() {
     MSG msg;
+    bool any = false;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        any = true;
         if (msg.message == WM_QUIT) {
             terminated = true;
             exitCode = static_cast<int>(msg.wParam);
@@ -36,6 +38,7 @@ void ProcessMessages() {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    return any;
 }
 
 bool ApplicationTerminated() {

@@ -9,9 +9,9 @@
 
 namespace pw {
 
-// Dispatches every message waiting in this thread's queue and returns. A WM_QUIT taken from
-// the queue marks the application as terminated instead of being dispatched.
-void ProcessMessages();
+// Dispatches every message waiting in this thread's queue and returns whether there was any. A
+// WM_QUIT taken from the queue marks the application as terminated instead of being dispatched.
+bool ProcessMessages();
 
 // True once a WM_QUIT has been taken from the queue by ProcessMessages or the main loop.
 bool ApplicationTerminated();

@@ -136,6 +136,11 @@ TEST_F(StatusWindowTest, OpensWithItsCaptionSizeAndStoredTexts) {
     EXPECT_EQ(client.bottom, 178);
     EXPECT_EQ(GetWindowLongA(window_->Handle(), GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL), 0);
 
+    for (int id = TpwSchedule::idLabel1; id <= TpwSchedule::idPanel1; ++id)
+        EXPECT_EQ(Control(static_cast<TpwSchedule::ControlId>(id)),
+                  GetDlgItem(window_->Handle(), id))
+            << id;
+    EXPECT_EQ(Control(static_cast<TpwSchedule::ControlId>(TpwSchedule::idPanel1 + 1)), nullptr);
     EXPECT_EQ(Text(Control(TpwSchedule::idLabel1)), "Watched Mailboxes:");
     EXPECT_EQ(Text(Control(TpwSchedule::idLabel2)), "Countdown:");
     EXPECT_EQ(Text(Control(TpwSchedule::idLabel8)), "[ No new messages currently arrived... ]");

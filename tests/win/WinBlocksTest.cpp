@@ -66,6 +66,11 @@ TEST(WaitUntil, DispatchesMessagesInsideTheWaitInOrder) {
     WaitUntil([&] { return seen.size() >= 3; }, 20000, WaitStart::Block);
     EXPECT_EQ(seen, (std::vector<int>{4, 5, 6}));
     EXPECT_LT(GetTickCount() - start, 20000u) << "the queued messages did not end the block";
+
+    // A pump tells whether it found anything: the caller's second look is saved when not.
+    PostMessageA(window.Handle(), WM_APP, 7, 0);
+    EXPECT_TRUE(ProcessMessages());
+    EXPECT_FALSE(ProcessMessages());
 }
 
 TEST(WaitUntil, BlocksUntilAnotherThreadWakesIt) {
