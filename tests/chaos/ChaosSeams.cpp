@@ -62,7 +62,9 @@ void ChaosRun::Seams::Lock(const std::map<std::string, int>& lockedOpens) {
     SetClientFileOpener([this](const std::string& path) -> HANDLE {
         const std::string key = FileKey(path);
         const auto locked = locked_.find(key);
-        if (locked != locked_.end() && locked->second > 0) {
+        // Only a file that is there can be held by the client.
+        if (locked != locked_.end() && locked->second > 0 &&
+            GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
             --locked->second;
             ++refused_[key];
             // As the client writing the file with no sharing would make it answer.
