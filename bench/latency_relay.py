@@ -103,10 +103,10 @@ async def serve(name, target, delay, log, client_reader, client_writer):
         f.write(json.dumps(connection.record()) + "\n")
 
 
-async def main(log, specs):
+async def main(log, routes):
     servers = []
-    for spec in specs:
-        name, ports = spec.split("=", 1)
+    for route in routes:
+        name, ports = route.split("=", 1)
         listen, target, delay_ms = ports.split(":")
         delay = float(delay_ms) / 1000.0
 

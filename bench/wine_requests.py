@@ -52,10 +52,10 @@ def per_mailbox(log, tid, skip):
     return {k: v / whole for k, v in counts.items()}, whole
 
 
-def mailboxes(tid, specs):
+def mailboxes(tid, entries):
     columns = []
-    for spec in specs:
-        log, _, skip = spec.partition(":")
+    for entry in entries:
+        log, _, skip = entry.partition(":")
         columns.append((log,) + per_mailbox(log, tid, int(skip or 0)))
     names = sorted({k for _, c, _ in columns for k in c},
                    key=lambda k: (-max(c.get(k, 0) for _, c, _ in columns), k))

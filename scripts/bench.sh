@@ -340,13 +340,13 @@ if [ -n "$latencies" ]; then
     pw_log "over a link with latency: $latencies ms each way, $link_mailboxes mailboxes, clear text and STLS"
     link="$run/link"
     mkdir -p "$link/agent" "$link/fetchmail"
-    specs=()
+    routes=()
     for delay in $latencies; do
         for mode in clear stls; do
-            specs+=("agent-$mode-$delay=0:$port:$delay" "fetchmail-$mode-$delay=0:$port:$delay")
+            routes+=("agent-$mode-$delay=0:$port:$delay" "fetchmail-$mode-$delay=0:$port:$delay")
         done
     done
-    /usr/bin/python3 -B "$PW_ROOT/bench/latency_relay.py" "$link/relay.jsonl" "${specs[@]}" \
+    /usr/bin/python3 -B "$PW_ROOT/bench/latency_relay.py" "$link/relay.jsonl" "${routes[@]}" \
         >"$link/relay.ports" 2>"$link/relay.log" &
     relay_pid=$!
     for _ in $(seq 1 100); do

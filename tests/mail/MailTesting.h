@@ -12,6 +12,7 @@
 #include "core/Errors.h"
 #include "mail/agsocket.h"
 #include "mail/agwsock.h"
+#include "mail/mspop3.h"
 #include "pop3script/ScriptedPop3Server.h"
 
 namespace pw::test {
@@ -31,6 +32,15 @@ inline std::string Loopback(uint16_t port) {
 inline void StartWith(ScriptedPop3Server& server, const SessionScript& script) {
     server.SetScript(script);
     server.Start();
+}
+
+// A client for alice's mailbox of the scripted server, with a time-out that no loaded machine
+// reaches.
+inline void PrepareAlicesClient(TmsCustomPOP& pop) {
+    pop.SetWinsockLoaded(true);
+    pop.SetTimeOut(30);
+    pop.UserName = "alice";
+    pop.Password = "secret";
 }
 
 // A small message whose unique id is uid (its UIDL and the subject).

@@ -32,10 +32,7 @@ Response Capabilities(const std::string& list) {
 class Pop3PipeliningTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        pop.SetWinsockLoaded(true);
-        pop.SetTimeOut(30);
-        pop.UserName = "alice";
-        pop.Password = "secret";
+        test::PrepareAlicesClient(pop);
         pop.AskCapabilities = true;
     }
     void TearDown() override { std::remove(pop.KnownIdsFileName().c_str()); }

@@ -34,12 +34,7 @@ std::vector<std::string> From(const std::vector<std::string>& lines, size_t firs
 
 class Pop3Test : public ::testing::Test {
 protected:
-    void SetUp() override {
-        pop.SetWinsockLoaded(true);
-        pop.SetTimeOut(30);
-        pop.UserName = "alice";
-        pop.Password = "secret";
-    }
+    void SetUp() override { test::PrepareAlicesClient(pop); }
     void TearDown() override {
         if (!knownIdsFile.empty())
             std::remove(knownIdsFile.c_str());
